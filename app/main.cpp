@@ -1,0 +1,23 @@
+// Updates the firmware of the graphics card's ARGB LED controller over the driver's I2C functions.
+
+#include "app/UpdateRun.h"
+#include "app/UpdateSequence.h"
+#include "app/firmware/FirmwareImage.h"
+#include "driver/DriverFront.h"
+#include "driver/TrustedLibraryLoader.h"
+#include "i2c/I2cTransport.h"
+#include "iap/UpdaterContext.h"
+#include "platform/Platform.h"
+
+int main() {
+  using namespace argb;
+  const auto platform = platform::createSystemPlatform();
+  driver::TrustedLibraryLoader loader(platform->os());
+  driver::DriverFront driverFront(platform->os(), loader);
+  i2c::I2cTransport transport(driverFront, platform->sleeper());
+  iap::UpdaterContext updaterContext(transport, platform->sleeper());
+  app::UpdateSequence sequence(platform->console(), platform->sleeper(), updaterContext,
+                               app::kFirmwareImage, app::kFirmwareImageLength);
+  app::UpdateRun run(platform->console(), platform->sleeper(), transport, sequence);
+  return run.run();
+}

@@ -1,0 +1,89 @@
+// The library's only export. Every function it hands out forwards to one process-wide emulated
+// driver, configured from the environment on the first query.
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "emulator/EmulatedDriver.h"
+
+#if defined(_WIN32)
+#define ARGB_EMULATOR_EXPORT __declspec(dllexport)
+#else
+#define ARGB_EMULATOR_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+using argb::emulator::EmulatedDriver;
+using argb::emulator::GpuHandle;
+using argb::emulator::I2cRecordV3;
+
+std::optional<std::string> environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::chrono::microseconds steadyNow() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+}
+
+EmulatedDriver& driver() {
+  static EmulatedDriver instance(argb::emulator::parseConfig(environment), steadyNow);
+  return instance;
+}
+
+std::int32_t initialize() { return driver().initialize(); }
+
+std::int32_t enumPhysicalGpus(GpuHandle* handles, std::uint32_t* count) {
+  return driver().enumPhysicalGpus(handles, count);
+}
+
+std::int32_t i2cWriteEx(GpuHandle gpu, I2cRecordV3* record, std::uint32_t* arg) {
+  return driver().i2cWrite(gpu, record, arg);
+}
+
+std::int32_t i2cReadEx(GpuHandle gpu, I2cRecordV3* record, std::uint32_t* arg) {
+  return driver().i2cRead(gpu, record, arg);
+}
+
+void callBeginHook(std::uint32_t id, std::uint64_t* cookie) { driver().callBegin(id, cookie); }
+
+void callEndHook(std::uint32_t id, std::uint64_t cookie, std::int32_t status) {
+  driver().callEnd(id, cookie, status);
+}
+
+template <typename Function>
+void* address(Function* function) {
+  return reinterpret_cast<void*>(function);
+}
+
+void* functionFor(std::uint32_t id) {
+  namespace emu = argb::emulator;
+  switch (id) {
+    case emu::kIdInitialize:
+      return address(&initialize);
+    case emu::kIdEnumPhysicalGpus:
+      return address(&enumPhysicalGpus);
+    case emu::kIdI2cWriteEx:
+      return address(&i2cWriteEx);
+    case emu::kIdI2cReadEx:
+      return address(&i2cReadEx);
+    case emu::kIdCallBeginHook:
+      return address(&callBeginHook);
+    case emu::kIdCallEndHook:
+      return address(&callEndHook);
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+extern "C" ARGB_EMULATOR_EXPORT void* nvapi_QueryInterface(std::uint32_t id) {
+  return driver().offers(id) ? functionFor(id) : nullptr;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/Console.h"
+#include "platform/OsServices.h"
+#include "platform/Sleeper.h"
+
+namespace argb::platform {
+
+// The operating system's services for the running program: one object per process, made by the
+// backend of the OS the program is built for.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual OsServices& os() = 0;
+  virtual Console& console() = 0;
+  virtual Sleeper& sleeper() = 0;
+};
+
+std::unique_ptr<Platform> createSystemPlatform();
+
+}  // namespace argb::platform

@@ -1,0 +1,187 @@
+"""The run from the banner to the user's answer, against the emulated driver and controller."""
+
+import os
+import shutil
+import tempfile
+import unittest
+
+import e2e_paths
+from harness import BANNER, CLOSING_PROMPT, CONFIRMATION, TerminalSession, emulator_environment
+
+SUCCESSFUL_UPDATE = (
+    "Initial FW update process.\nFW Erase\nPrepare CRC\nFlash FW\nCheck CRC\nExit updater\n"
+    "Update result:Success\n" + CLOSING_PROMPT)
+
+
+class RunDialogueTest(unittest.TestCase):
+    def setUp(self):
+        self.workdir = tempfile.mkdtemp(prefix="argb-e2e-")
+        self.state = os.path.join(self.workdir, "device.state")
+
+    def tearDown(self):
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def start(self, program=None, **settings):
+        settings.setdefault("STATE", self.state)
+        env = emulator_environment(**settings)
+        return TerminalSession([program or e2e_paths.UPDATER], env=env, cwd=self.workdir)
+
+    def answer(self, key, **settings):
+        session = self.start(**settings)
+        session.expect(CONFIRMATION)
+        session.type_key(key)
+        return session
+
+    def test_reading_at_the_first_query(self):
+        session = self.answer("n")
+        session.expect(CLOSING_PROMPT)
+        session.type_key("x")
+        output, code = session.wait()
+        self.assertEqual(output, BANNER + "Detected FW version:40.70.00.05\n" + CONFIRMATION +
+                         "You pressed the 'n' key.\nExiting...\n" + CLOSING_PROMPT)
+        self.assertEqual(code, 0)
+        self.assertTrue(session.terminal_restored)
+
+    def test_reading_at_the_third_query(self):
+        for kind in ("fail", "00", "ff"):
+            with self.subTest(kind=kind):
+                session = self.answer("N", VERSION_BAD_READS=2, VERSION_BAD_READ_KIND=kind)
+                session.expect(CLOSING_PROMPT)
+                session.type_key(" ")
+                output, code = session.wait()
+                self.assertEqual(output, BANNER + "Detected FW version..:40.70.00.05\n" +
+                                 CONFIRMATION + "You pressed the 'N' key.\nExiting...\n" +
+                                 CLOSING_PROMPT)
+                self.assertEqual(code, 0)
+
+    def test_never_a_reading_ends_without_a_key(self):
+        for settings in ({"VERSION_BAD_READS": 5}, {"VERSION_BAD_READS": 9, "VERSION_BAD_READ_KIND": "ff"},
+                         {"NO_CONTROLLER": 1}):
+            with self.subTest(**settings):
+                output, code = self.start(**settings).wait(timeout=10)
+                self.assertEqual(output, BANNER + "Detected FW version....Cannot get MCU FW version.\n")
+                self.assertEqual(code, 255)
+
+    def test_version_queries_are_paced(self):
+        session = self.start(VERSION_BAD_READS=5)
+        session.wait(timeout=10)
+        # Five queries of 100 ms and four pauses of 300 ms.
+        self.assertGreaterEqual(session.elapsed, 1.7)
+        self.assertLess(session.elapsed, 4.0)
+
+    def test_gate_failures_end_after_a_key(self):
+        for version in ("40.71.00.09", "41.70.00.09"):
+            with self.subTest(version=version):
+                session = self.start(VERSION=version)
+                session.expect(CLOSING_PROMPT)
+                session.type_key("q")
+                output, code = session.wait()
+                self.assertEqual(output, BANNER + f"Detected FW version:{version.lower()}\n"
+                                 "Abnormal in FW version compare.\n" + CLOSING_PROMPT)
+                self.assertEqual(code, 255)
+
+    def test_any_third_and_fourth_byte_passes_the_gate(self):
+        session = self.answer("n", VERSION="40.70.ab.09")
+        session.expect(CLOSING_PROMPT)
+        session.type_key("x")
+        output, code = session.wait()
+        self.assertIn("Detected FW version:40.70.ab.09\n" + CONFIRMATION, output)
+        self.assertEqual(code, 0)
+
+    def test_yes_in_either_case_updates(self):
+        for key in ("Y", "y"):
+            with self.subTest(key=key):
+                session = self.answer(key, STATE=os.path.join(self.workdir, key + ".state"))
+                session.expect(CLOSING_PROMPT)
+                session.type_key("k")
+                output, code = session.wait()
+                self.assertEqual(output, BANNER + "Detected FW version:40.70.00.05\n" +
+                                 CONFIRMATION + f"You pressed the '{key}' key.\nContinuing...\n\n" +
+                                 SUCCESSFUL_UPDATE)
+                self.assertEqual(code, 0)
+
+    def test_enter_is_echoed_raw_and_invalid(self):
+        session = self.answer("\r")
+        session.expect(CLOSING_PROMPT)
+        session.type_key("x")
+        output, code = session.wait()
+        self.assertEqual(output, BANNER + "Detected FW version:40.70.00.05\n" + CONFIRMATION +
+                         "You pressed the '\r' key.\nInvalid input. Exiting...\n" + CLOSING_PROMPT)
+        self.assertEqual(code, 1)
+
+    def test_an_arrow_key_answers_and_closes_with_its_two_codes(self):
+        output, code = self.answer("\x1b[A").wait(timeout=10)
+        self.assertEqual(output, BANNER + "Detected FW version:40.70.00.05\n" + CONFIRMATION +
+                         "You pressed the '\xe0' key.\nInvalid input. Exiting...\n" + CLOSING_PROMPT)
+        self.assertEqual(code, 1)
+
+    def test_initialise_or_enumeration_failing(self):
+        for settings in ({"INIT_STATUS": -6}, {"ENUM_STATUS": -101}):
+            with self.subTest(**settings):
+                output, code = self.start(**settings).wait(timeout=10)
+                self.assertEqual(output, BANNER + "NvAPI initialization failed.\n")
+                self.assertEqual(code, 255)
+
+    def test_hooks_offered_or_not_change_nothing(self):
+        for hooks in ("none", "begin", "end", "both"):
+            with self.subTest(hooks=hooks):
+                session = self.answer("n", HOOKS=hooks)
+                session.expect(CLOSING_PROMPT)
+                session.type_key("x")
+                _, code = session.wait()
+                self.assertEqual(code, 0)
+
+
+class DriverLibraryTest(unittest.TestCase):
+    """Runs the updater built with a system directory that these tests fill themselves."""
+
+    def setUp(self):
+        self.system_dir = e2e_paths.PRIVATE_SYSTEM_DIR
+        os.makedirs(self.system_dir, exist_ok=True)
+        self.driver = os.path.join(self.system_dir, "nvapi64.dll")
+        self.workdir = tempfile.mkdtemp(prefix="argb-e2e-")
+
+    def tearDown(self):
+        if os.path.exists(self.driver):
+            os.remove(self.driver)
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def start(self):
+        env = emulator_environment(STATE=os.path.join(self.workdir, "device.state"))
+        # Neither the search path nor the current directory may offer a driver.
+        env["LD_LIBRARY_PATH"] = self.workdir
+        env["PATH"] = self.workdir + os.pathsep + env.get("PATH", "")
+        return TerminalSession([e2e_paths.UPDATER_PRIVATE_SYSTEM], env=env, cwd=self.workdir)
+
+    def run_updater(self):
+        return self.start().wait(timeout=10)
+
+    def test_driver_library_missing(self):
+        # A driver in the current directory and beside the program is never loaded.
+        shutil.copy(e2e_paths.EMULATED_DRIVER, os.path.join(self.workdir, "nvapi64.dll"))
+        self.assertEqual(self.run_updater(), (BANNER + "NvAPI initialization failed.\n", 255))
+
+    def test_export_missing(self):
+        shutil.copy(e2e_paths.LIBRARY_WITHOUT_EXPORT, self.driver)
+        self.assertEqual(self.run_updater(), (BANNER + "NvAPI initialization failed.\n", 255))
+
+    def test_not_a_library(self):
+        with open(self.driver, "wb") as planted:
+            planted.write(b"MZ not really a library")
+        self.assertEqual(self.run_updater(), (BANNER + "NvAPI initialization failed.\n", 255))
+
+    def test_emulated_driver_in_the_system_directory(self):
+        shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
+        session = self.start()
+        session.expect(CONFIRMATION)
+        session.type_key("n")
+        session.expect(CLOSING_PROMPT)
+        session.type_key("n")
+        output, code = session.wait()
+        self.assertEqual(output, BANNER + "Detected FW version:40.70.00.05\n" + CONFIRMATION +
+                         "You pressed the 'n' key.\nExiting...\n" + CLOSING_PROMPT)
+        self.assertEqual(code, 0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

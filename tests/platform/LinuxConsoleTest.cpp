@@ -1,0 +1,232 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+#include "platform/linux/LinuxConsole.h"
+
+namespace argb::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kNoMoreKeys = -1;
+constexpr int kEscape = 0x1B;
+constexpr int kExtendedKeyPrefix = 0xE0;
+constexpr int kFunctionKeyPrefix = 0x00;
+constexpr auto kPatience = 2s;
+
+bool sameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::equal(std::begin(a.c_cc), std::end(a.c_cc), b.c_cc);
+}
+
+bool isRaw(int fd) {
+  termios settings{};
+  return ::tcgetattr(fd, &settings) == 0 && (settings.c_lflag & ICANON) == 0;
+}
+
+bool waitUntilRaw(int fd) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!isRaw(fd)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+void writeAll(int fd, std::string_view bytes) {
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+// A pseudo-terminal: the console reads the slave side, the test types on the master side.
+struct PseudoTerminal {
+  PseudoTerminal() {
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+  }
+  ~PseudoTerminal() {
+    ::close(master);
+    ::close(slave);
+  }
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  int master = -1;
+  int slave = -1;
+};
+
+class LinuxConsoleTerminalTest : public ::testing::Test {
+ protected:
+  LinuxConsoleTerminalTest() { ::tcgetattr(slave_, &initial_); }
+
+  // One readKey while `typed` arrives once the terminal is raw (nothing is typed for a code that
+  // should already be waiting). Never hangs: a read that does not return is unblocked and fails.
+  int readKeyTyping(std::string_view typed) {
+    auto key = std::async(std::launch::async, [this] { return console_.readKey(); });
+    if (!typed.empty()) {
+      EXPECT_TRUE(waitUntilRaw(slave_)) << "the read did not put the terminal into raw mode";
+      writeAll(master_, typed);
+    }
+    if (key.wait_for(kPatience) != std::future_status::ready) {
+      ADD_FAILURE() << "readKey did not return";
+      writeAll(master_, "\r\n?");
+    }
+    const int code = key.get();
+    termios after{};
+    ::tcgetattr(slave_, &after);
+    EXPECT_TRUE(sameSettings(after, initial_)) << "terminal settings not restored after the read";
+    return code;
+  }
+
+  // The next key read is exactly the next key typed: nothing of an earlier key is left over.
+  void expectNothingLeftOver() { EXPECT_EQ(readKeyTyping("x"), 'x'); }
+
+  PseudoTerminal terminal_;
+  const int master_ = terminal_.master;
+  const int slave_ = terminal_.slave;
+  termios initial_{};
+  LinuxConsole console_{slave_, stdout};
+};
+
+TEST_F(LinuxConsoleTerminalTest, KeysReadOneByOneWithoutEnterAndEnterReadsAsCarriageReturn) {
+  EXPECT_EQ(readKeyTyping("y"), 'y');
+  EXPECT_EQ(readKeyTyping("\r"), 13);
+  EXPECT_EQ(readKeyTyping("\xE9"), 0xE9) << "a key above 127 is not negative";
+  // Typed ahead in raw mode: the second key waits for the next read.
+  EXPECT_EQ(readKeyTyping("nN"), 'n');
+  EXPECT_EQ(readKeyTyping(""), 'N');
+}
+
+TEST_F(LinuxConsoleTerminalTest, CursorAndFunctionKeysReadAsTheConsolesTwoCodes) {
+  EXPECT_EQ(readKeyTyping("\x1B[A"), kExtendedKeyPrefix);
+  EXPECT_EQ(readKeyTyping(""), 0x48);
+  expectNothingLeftOver();
+
+  EXPECT_EQ(readKeyTyping("\x1BOP"), kFunctionKeyPrefix);
+  EXPECT_EQ(readKeyTyping(""), 0x3B);
+  expectNothingLeftOver();
+
+  EXPECT_EQ(readKeyTyping("\x1B[3~"), kExtendedKeyPrefix);
+  EXPECT_EQ(readKeyTyping(""), 0x53);
+  EXPECT_EQ(readKeyTyping("\x1B[[E"), kFunctionKeyPrefix);
+  EXPECT_EQ(readKeyTyping(""), 0x3F);
+  expectNothingLeftOver();
+}
+
+TEST_F(LinuxConsoleTerminalTest, LoneEscapeAndUnknownSequencesReadAsEscapeAndAreConsumed) {
+  EXPECT_EQ(readKeyTyping("\x1B"), kEscape);
+  expectNothingLeftOver();
+  EXPECT_EQ(readKeyTyping("\x1B[1;5A"), kEscape);  // Ctrl+Up
+  expectNothingLeftOver();
+  EXPECT_EQ(readKeyTyping("\x1B\x1B[A"), kEscape);  // Alt+Up
+  expectNothingLeftOver();
+}
+
+TEST_F(LinuxConsoleTerminalTest, SettingsAreRestoredWhenTheProcessIsTerminatedDuringARead) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    LinuxConsole(slave_, stdout).readKey();
+    ::_exit(0);
+  }
+  const bool raw = waitUntilRaw(slave_);
+  ::kill(child, raw ? SIGTERM : SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(raw) << "the child's read did not put the terminal into raw mode";
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM) << "the signal still ends the process";
+  termios after{};
+  ::tcgetattr(slave_, &after);
+  EXPECT_TRUE(sameSettings(after, initial_));
+}
+
+// A pipe standing in for redirected standard input or output.
+class Pipe {
+ public:
+  Pipe() {
+    int ends[2];
+    if (::pipe(ends) != 0) throw std::runtime_error("pipe failed");
+    read_ = ends[0];
+    write_ = ends[1];
+  }
+  ~Pipe() {
+    closeRead();
+    closeWrite();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+
+  int readEnd() const { return read_; }
+  int writeEnd() const { return write_; }
+  void closeRead() { closeEnd(read_); }
+  void closeWrite() { closeEnd(write_); }
+  // Gives up ownership of the write end (to a FILE* that closes it).
+  int releaseWrite() { return std::exchange(write_, -1); }
+
+ private:
+  static void closeEnd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  int read_ = -1;
+  int write_ = -1;
+};
+
+TEST(LinuxConsolePipeTest, WithoutTerminalEachByteIsOneKeyAndEndOfInputIsMinusOne) {
+  Pipe input;
+  writeAll(input.writeEnd(), "a\x1B[A\xFF\r");
+  input.closeWrite();
+  LinuxConsole console(input.readEnd(), stdout);
+  for (const int expected :
+       std::initializer_list<int>{'a', kEscape, '[', 'A', 0xFF, 13, kNoMoreKeys, kNoMoreKeys}) {
+    EXPECT_EQ(console.readKey(), expected);
+  }
+}
+
+// Every text is readable at the far end of the pipe right after its write, in program order.
+TEST(LinuxConsolePipeTest, EachTextIsOutAtItsWriteInProgramOrder) {
+  Pipe output;
+  ::fcntl(output.readEnd(), F_SETFL, O_NONBLOCK);
+  std::FILE* stream = ::fdopen(output.releaseWrite(), "w");
+  ASSERT_NE(stream, nullptr);
+  LinuxConsole console(-1, stream);
+  const auto drain = [&output] {
+    std::string text(256, '\0');
+    const ssize_t count = ::read(output.readEnd(), text.data(), text.size());
+    text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return text;
+  };
+
+  console.writeFormatted("Detected FW version");
+  EXPECT_EQ(drain(), "Detected FW version");
+  console.writeStream(".");
+  EXPECT_EQ(drain(), ".");
+  console.writeFormatted(":40.70.00.09\n");
+  console.writeStream("Do you want to continue? (Y/N): \n");
+  EXPECT_EQ(drain(), ":40.70.00.09\nDo you want to continue? (Y/N): \n");
+  console.writeStream("Exiting...");
+  console.writeStreamLineEnd();
+  EXPECT_EQ(drain(), "Exiting...\n");
+  std::fclose(stream);
+}
+
+}  // namespace
+}  // namespace argb::platform
