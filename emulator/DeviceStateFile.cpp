@@ -37,7 +37,8 @@ std::optional<DeviceState> decodeDeviceState(std::span<const std::uint8_t> bytes
   std::uint32_t format = 0;
   for (std::size_t i = 0; i < 4; ++i) format |= std::uint32_t{bytes[kFormatOffset + i]} << (8 * i);
   const std::uint8_t mode = bytes[kModeOffset];
-  if (format != kFormatVersion || mode > static_cast<std::uint8_t>(Mode::Loader)) return std::nullopt;
+  if (format != kFormatVersion || mode > static_cast<std::uint8_t>(Mode::Loader))
+    return std::nullopt;
   DeviceState state;
   state.mode = static_cast<Mode>(mode);
   std::copy_n(bytes.begin() + kVersionOffset, state.version.size(), state.version.begin());
@@ -62,7 +63,8 @@ std::string saveDeviceState(const std::string& path, const DeviceState& state) {
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     const auto bytes = encodeDeviceState(state);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) return "cannot write " + temporary;
   }
   std::error_code error;

@@ -37,7 +37,9 @@ EmulatedDriver& driver() {
   return instance;
 }
 
-std::int32_t initialize() { return driver().initialize(); }
+std::int32_t initialize() {
+  return driver().initialize();
+}
 
 std::int32_t enumPhysicalGpus(GpuHandle* handles, std::uint32_t* count) {
   return driver().enumPhysicalGpus(handles, count);
@@ -51,7 +53,9 @@ std::int32_t i2cReadEx(GpuHandle gpu, I2cRecordV3* record, std::uint32_t* arg) {
   return driver().i2cRead(gpu, record, arg);
 }
 
-void callBeginHook(std::uint32_t id, std::uint64_t* cookie) { driver().callBegin(id, cookie); }
+void callBeginHook(std::uint32_t id, std::uint64_t* cookie) {
+  driver().callBegin(id, cookie);
+}
 
 void callEndHook(std::uint32_t id, std::uint64_t cookie, std::int32_t status) {
   driver().callEnd(id, cookie, status);

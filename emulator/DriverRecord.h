@@ -42,7 +42,8 @@ static_assert(offsetof(I2cRecordV3, bIsPortIdSet) == 56);
 static_assert(sizeof(I2cRecordV3) == 64);
 
 // Version 3 in the upper 16 bits, the record size in the lower 16.
-inline constexpr std::uint32_t kRecordVersion3 = 3u << 16 | sizeof(I2cRecordV3);
+inline constexpr std::uint32_t kRecordVersion3 =
+    3u << 16 | static_cast<std::uint32_t>(sizeof(I2cRecordV3));
 static_assert(kRecordVersion3 == 0x30040);
 inline constexpr std::uint32_t kSpeedDeprecated = 0xFFFF;
 inline constexpr std::uint32_t kSpeedCode10Khz = 2;

@@ -34,7 +34,12 @@ DeviceState initialState(const EmulatorConfig& config, std::vector<std::string>&
     return DeviceState::factoryNew(config.version);
   }
   StateFileLoad load = loadDeviceState(config.statePath);
-  if (!load.error.empty()) errors.push_back(load.error);
+  if (!load.error.empty()) {
+    // Left as it is: the path may name some other file by mistake.
+    errors.push_back(load.error);
+    origin = "unusable";
+    return DeviceState::factoryNew(config.version);
+  }
   if (!load.state) {
     origin = "created";
     return DeviceState::factoryNew(config.version);
@@ -55,7 +60,9 @@ bool knownId(std::uint32_t id) {
          id == kIdI2cReadEx || id == kIdCallBeginHook || id == kIdCallEndHook;
 }
 
-EmulatedDriver::Outcome malformed(std::string why) { return {kStatusMalformed, std::move(why)}; }
+EmulatedDriver::Outcome malformed(std::string why) {
+  return {kStatusMalformed, std::move(why)};
+}
 
 std::span<const std::uint8_t> recordData(const I2cRecordV3* record) {
   if (record == nullptr || record->pbData == nullptr || record->cbSize > kMaxTracedBytes) return {};
@@ -72,11 +79,11 @@ EmulatedDriver::EmulatedDriver(ConfigResult config, Clock clock)
       trace_(config_.tracePath),
       controller_(initialState(config_, errors_, stateOrigin_), config_.controller) {
   if (trace_.failed()) errors_.push_back("cannot open the trace file " + config_.tracePath);
-  std::string note;
   if (stateOrigin_ == "created") {
-    savedChanges_ = controller_.changeCount() + 1;  // force the first save
-    saveIfChanged(note);
+    std::string error = saveDeviceState(config_.statePath, controller_.state());
+    if (!error.empty()) errors_.push_back(error);
   }
+  std::string note;
   for (const std::string& error : errors_) {
     std::cerr << "emulated driver: " << error << '\n';
     note = join(note, error);
@@ -97,7 +104,8 @@ bool EmulatedDriver::offers(std::uint32_t id) {
                        hookOffered(config_.hooks, id);
   if (offered && id == kIdCallBeginHook) beginHookGiven_ = true;
   if (offered && id == kIdCallEndHook) endHookGiven_ = true;
-  trace_.write(startLine("nvapi_QueryInterface").add("id", hexNumber(id)).add("offered", offered));
+  trace_.write(
+      startLine("nvapi_QueryInterface").add("id", hexNumber(id, 8)).add("offered", offered));
   return offered;
 }
 
@@ -155,7 +163,8 @@ std::int32_t EmulatedDriver::i2cRead(GpuHandle gpu, I2cRecordV3* record, std::ui
   std::lock_guard lock(mutex_);
   Outcome outcome = readTransaction(gpu, record, arg);
   outcome.note = join(outcome.note, noteWrappedCall(kIdI2cReadEx, outcome.status));
-  auto received = outcome.status == kStatusOk ? recordData(record) : std::span<const std::uint8_t>{};
+  auto received =
+      outcome.status == kStatusOk ? recordData(record) : std::span<const std::uint8_t>{};
   traceTransaction("NvAPI_I2CReadEx", record, arg, received, std::nullopt, outcome);
   return outcome.status;
 }
@@ -176,7 +185,8 @@ std::optional<EmulatedDriver::Outcome> EmulatedDriver::checkCommon(GpuHandle gpu
                      std::to_string(r.bIsPortIdSet) + ", expected port 1 with flag 1");
   }
   if (r.i2cSpeed != kSpeedDeprecated) return malformed("speed " + hexNumber(r.i2cSpeed));
-  if (r.i2cSpeedKhz != kSpeedCode10Khz) return malformed("speed code " + std::to_string(r.i2cSpeedKhz));
+  if (r.i2cSpeedKhz != kSpeedCode10Khz)
+    return malformed("speed code " + std::to_string(r.i2cSpeedKhz));
   if (r.pbData == nullptr) return malformed("null data buffer");
   return std::nullopt;
 }
@@ -194,13 +204,14 @@ EmulatedDriver::Outcome EmulatedDriver::writeTransaction(GpuHandle gpu, I2cRecor
                                                          std::uint32_t* arg,
                                                          std::optional<std::uint32_t> frame) {
   if (auto refused = checkCommon(gpu, record, arg)) return *refused;
-  if (*arg != kWriteArgument) return malformed("third argument " + std::to_string(*arg) + " for a write");
-  if (record->regAddrSize == 1) return versionWrite(*record, *arg);
-  if (record->regAddrSize == 0) return frameWrite(*record, *arg, *frame);
+  if (*arg != kWriteArgument)
+    return malformed("third argument " + std::to_string(*arg) + " for a write");
+  if (record->regAddrSize == 1) return versionWrite(*record);
+  if (record->regAddrSize == 0) return frameWrite(*record, *frame);
   return malformed("register address size " + std::to_string(record->regAddrSize));
 }
 
-EmulatedDriver::Outcome EmulatedDriver::versionWrite(const I2cRecordV3& r, std::uint32_t) {
+EmulatedDriver::Outcome EmulatedDriver::versionWrite(const I2cRecordV3& r) {
   if (r.i2cDevAddress != kApplicationAddress) {
     return malformed("register write to " + hexNumber(r.i2cDevAddress));
   }
@@ -214,11 +225,11 @@ EmulatedDriver::Outcome EmulatedDriver::versionWrite(const I2cRecordV3& r, std::
     return malformed("version write with non-zero data");
   }
   if (auto missing = absent(r.i2cDevAddress)) return *missing;
+  controller_.requestVersion();
   return {};
 }
 
-EmulatedDriver::Outcome EmulatedDriver::frameWrite(const I2cRecordV3& r, std::uint32_t,
-                                                   std::uint32_t frame) {
+EmulatedDriver::Outcome EmulatedDriver::frameWrite(const I2cRecordV3& r, std::uint32_t frame) {
   if (r.pbI2cRegAddress != nullptr) return malformed("register pointer without a register size");
   if (r.i2cDevAddress != kApplicationAddress && r.i2cDevAddress != kLoaderAddress) {
     return malformed("frame to " + hexNumber(r.i2cDevAddress));
@@ -261,8 +272,10 @@ EmulatedDriver::Outcome EmulatedDriver::versionRead(I2cRecordV3& r, std::uint32_
   if (auto missing = absent(r.i2cDevAddress)) return *missing;
   VersionReply reply = controller_.versionReply();
   Outcome outcome;
+  if (reply[0] == 0) outcome.note = "no version write before this read";
   if (++versionReads_ <= config_.versionBadReads) {
-    outcome.note = "bad version read " + std::to_string(versionReads_);
+    outcome.note = "bad version read " + std::to_string(versionReads_) +
+                   (outcome.note.empty() ? "" : "; " + outcome.note);
     if (config_.badReadKind == BadReadKind::Fail) return {kStatusInjectedFault, outcome.note};
     const std::uint8_t fill = config_.badReadKind == BadReadKind::Zero ? 0x00 : 0xFF;
     std::fill(reply.begin() + 4, reply.end(), fill);
@@ -278,10 +291,12 @@ EmulatedDriver::Outcome EmulatedDriver::acknowledgementRead(I2cRecordV3& r, std:
   if (r.cbSize != kAcknowledgementLength) {
     return malformed("acknowledgement read of " + std::to_string(r.cbSize) + " bytes");
   }
-  if (arg != kPollArgument) return malformed("third argument " + std::to_string(arg) + " for a poll");
+  if (arg != kPollArgument)
+    return malformed("third argument " + std::to_string(arg) + " for a poll");
   if (auto missing = absent(r.i2cDevAddress)) return *missing;
   PollResult poll = controller_.pollAcknowledge(r.i2cDevAddress, now());
-  const std::uint8_t reply[kAcknowledgementLength] = {poll.acknowledged ? std::uint8_t{1} : std::uint8_t{0}, 0, 0, 0};
+  const std::uint8_t reply[kAcknowledgementLength] = {
+      poll.acknowledged ? std::uint8_t{1} : std::uint8_t{0}, 0, 0, 0};
   std::copy(reply, reply + kAcknowledgementLength, r.pbData);
   Outcome outcome{kStatusOk, poll.note};
   saveIfChanged(outcome.note);
@@ -292,8 +307,8 @@ void EmulatedDriver::callBegin(std::uint32_t id, std::uint64_t* cookie) {
   std::lock_guard lock(mutex_);
   std::string note;
   JsonLine line = startLine("CallBeginHook");
-  line.add("id", hexNumber(id));
-  if (openCall_) note = "begin again before the end of " + hexNumber(openCall_->id);
+  line.add("id", hexNumber(id, 8));
+  if (openCall_) note = "begin again before the end of " + hexNumber(openCall_->id, 8);
   if (cookie == nullptr) {
     note = join(note, "null cookie");
   } else {
@@ -314,7 +329,7 @@ void EmulatedDriver::callEnd(std::uint32_t id, std::uint64_t cookie, std::int32_
   if (!openCall_) {
     note = "end without a begin";
   } else {
-    if (id != openCall_->id) note = "begin was for " + hexNumber(openCall_->id);
+    if (id != openCall_->id) note = "begin was for " + hexNumber(openCall_->id, 8);
     if (cookie != openCall_->cookie) {
       note = join(note, "the begin hook left cookie " + std::to_string(openCall_->cookie));
     }
@@ -326,7 +341,9 @@ void EmulatedDriver::callEnd(std::uint32_t id, std::uint64_t cookie, std::int32_
   }
   openCall_.reset();
   JsonLine line = startLine("CallEndHook");
-  line.add("id", hexNumber(id)).add("cookie", static_cast<std::int64_t>(cookie)).add("status", status);
+  line.add("id", hexNumber(id, 8))
+      .add("cookie", static_cast<std::int64_t>(cookie))
+      .add("status", status);
   if (!note.empty()) line.add("note", note);
   trace_.write(line);
 }

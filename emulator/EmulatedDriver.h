@@ -58,8 +58,8 @@ class EmulatedDriver {
   Outcome writeTransaction(GpuHandle gpu, I2cRecordV3* record, std::uint32_t* arg,
                            std::optional<std::uint32_t> frame);
   Outcome readTransaction(GpuHandle gpu, I2cRecordV3* record, std::uint32_t* arg);
-  Outcome versionWrite(const I2cRecordV3& record, std::uint32_t arg);
-  Outcome frameWrite(const I2cRecordV3& record, std::uint32_t arg, std::uint32_t frame);
+  Outcome versionWrite(const I2cRecordV3& record);
+  Outcome frameWrite(const I2cRecordV3& record, std::uint32_t frame);
   Outcome versionRead(I2cRecordV3& record, std::uint32_t arg);
   Outcome acknowledgementRead(I2cRecordV3& record, std::uint32_t arg);
   std::optional<Outcome> absent(std::uint8_t address) const;

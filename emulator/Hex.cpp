@@ -27,10 +27,12 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-std::string hexNumber(std::uint64_t value) {
+std::string hexNumber(std::uint64_t value, std::size_t digits) {
   char buffer[24];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, value, 16);
-  return "0x" + std::string(buffer, result.ptr);
+  std::string text(buffer, result.ptr);
+  if (text.size() < digits) text.insert(0, digits - text.size(), '0');
+  return "0x" + text;
 }
 
 std::optional<std::vector<std::uint8_t>> parseHexBytes(std::string_view text) {

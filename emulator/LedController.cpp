@@ -1,6 +1,7 @@
 #include "emulator/LedController.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "emulator/Crc16.h"
 #include "emulator/Hex.h"
@@ -29,7 +30,8 @@ bool LedController::answersAt(std::uint8_t address) const {
   return address == kLoaderAddress;
 }
 
-VersionReply LedController::versionReply() const {
+VersionReply LedController::versionReply() {
+  if (!std::exchange(versionRequested_, false)) return {};
   const auto& v = state_.version;
   return {kVersionRegister, 0, 0, 0, v[0], v[1], v[2], v[3]};
 }
@@ -38,8 +40,8 @@ FrameResult LedController::receiveFrame(std::uint8_t address, std::span<const st
                                         Time now, bool acknowledge) {
   // A new frame replaces whatever was waiting for its acknowledgement.
   pending_ = PendingFrame{};
-  FrameResult result = state_.mode == Mode::Application ? receiveInApplication(frame)
-                                                        : receiveInLoader(frame, now);
+  FrameResult result =
+      state_.mode == Mode::Application ? receiveInApplication(frame) : receiveInLoader(frame, now);
   if (result.accepted) {
     pending_.present = true;
     pending_.address = address;
@@ -119,8 +121,8 @@ FrameResult LedController::receiveDataBlock(std::span<const std::uint8_t> frame,
   auto decoded = decodeDataBlock(frame);
   if (!decoded.value) return {false, decoded.refusal};
   // Payload bytes past the range's end are not written.
-  const std::uint32_t count =
-      std::min<std::uint32_t>(static_cast<std::uint32_t>(kPayloadLength), range_.last - nextAddress_ + 1);
+  const std::uint32_t count = std::min<std::uint32_t>(static_cast<std::uint32_t>(kPayloadLength),
+                                                      range_.last - nextAddress_ + 1);
   state_.flash.program(nextAddress_, decoded.value->first(count));
   nextAddress_ += count;
   busyUntil_ = now + options_.programTime;
@@ -169,6 +171,7 @@ std::string LedController::acknowledgeAction() {
 
 void LedController::enterLoader() {
   state_.mode = Mode::Loader;
+  versionRequested_ = false;
   expect_ = Expect::Command;
   exitSeen_ = false;
   ++changes_;

@@ -31,8 +31,8 @@ struct ControllerOptions {
   FirmwareVersion imageVersion = kDefaultImageVersion;
   std::chrono::microseconds eraseTime{5000};
   std::chrono::microseconds programTime{1000};  // per data block
-  std::uint32_t ackAfterPolls = 1;              // a frame is acknowledged at its n-th poll at the earliest
-  bool silentLoader = false;                    // the loader never acknowledges
+  std::uint32_t ackAfterPolls = 1;  // a frame is acknowledged at its n-th poll at the earliest
+  bool silentLoader = false;        // the loader never acknowledges
   std::optional<BitFlip> flipAfterProgramming;  // inverted when a program command covering it ends
 };
 
@@ -57,8 +57,11 @@ class LedController {
   // Whether anything on the device answers a transaction to this address.
   bool answersAt(std::uint8_t address) const;
 
-  // The application's answer to a read of its version register: 81 00 00 00 v0 v1 v2 v3.
-  VersionReply versionReply() const;
+  // A write of the version register: the application prepares one answer.
+  void requestVersion() { versionRequested_ = true; }
+  // The application's answer to a read of its version register: 81 00 00 00 v0 v1 v2 v3 when a
+  // version write came before it, eight zero bytes when none did.
+  VersionReply versionReply();
 
   // A frame written without a register address. `acknowledge` false: processed but never
   // acknowledged (a fault the tests ask for).
@@ -104,6 +107,7 @@ class LedController {
   FlashRange range_;
   std::uint32_t nextAddress_ = 0;
   bool exitSeen_ = false;
+  bool versionRequested_ = false;
 };
 
 }  // namespace argb::emulator

@@ -20,8 +20,12 @@ std::string hex(std::uint32_t value, int digits) {
   return text;
 }
 
-std::string address(std::uint32_t value) { return hex(value, 4); }
-std::string device(std::uint32_t value) { return hex(value, 2); }
+std::string address(std::uint32_t value) {
+  return hex(value, 4);
+}
+std::string device(std::uint32_t value) {
+  return hex(value, 2);
+}
 
 std::string rangeText(const FlashRange& range) {
   return address(range.first) + ".." + address(range.last);
@@ -75,8 +79,10 @@ void TraceAnnotator::add(const TraceRecord& record) {
   } else if (fn == "NvAPI_Initialize") {
     emit("initialise: status " + std::to_string(status));
   } else if (fn == "NvAPI_EnumPhysicalGPUs") {
-    emit(withNotes(status == 0 ? "enumerate GPUs: " + count(numberOr(record, "count", 0), "GPU")
-                               : "enumerate GPUs: status " + std::to_string(status),
+    emit(withNotes(status == 0
+                       ? "enumerate GPUs: " +
+                             count(static_cast<std::uint32_t>(numberOr(record, "count", 0)), "GPU")
+                       : "enumerate GPUs: status " + std::to_string(status),
                    note));
   } else if (!note.empty()) {
     emit(fn + ": " + note);
@@ -93,10 +99,10 @@ void TraceAnnotator::addWrite(const TraceRecord& record) {
   const auto dev = static_cast<std::uint32_t>(numberOr(record, "dev", 0));
   const std::string note = record.text("note");
   if (numberOr(record, "regSize", 0) != 0) {
-    // The version query's write; its read completes the step.
-    versionWrite_ = record;
+    // The version query's write: only a failure is worth a line, its read tells the rest.
     if (status != 0) {
-      emit(withNotes("version write to " + device(dev) + ": status " + std::to_string(status), note));
+      emit(withNotes("version write to " + device(dev) + ": status " + std::to_string(status),
+                     note));
     }
     return;
   }
@@ -115,10 +121,7 @@ void TraceAnnotator::addRead(const TraceRecord& record) {
   closeStep();
   const auto status = numberOr(record, "status", 0);
   std::string notes = record.text("note");
-  std::string text = "version query at " + device(versionWrite_ ? static_cast<std::uint32_t>(
-                                                                     numberOr(*versionWrite_, "dev", 0))
-                                                               : 0xC0) +
-                     ": ";
+  std::string text = "version query at 0xC0: ";
   if (status != 0) {
     text += "read failed (status " + std::to_string(status) + ")";
   } else {
@@ -132,7 +135,6 @@ void TraceAnnotator::addRead(const TraceRecord& record) {
       text += "reply " + emulator::hexBytes(data);
     }
   }
-  versionWrite_.reset();
   emit(withNotes(text, notes));
 }
 

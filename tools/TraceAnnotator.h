@@ -46,7 +46,6 @@ class TraceAnnotator {
   std::vector<std::string> lines_;
   std::optional<Step> step_;
   std::optional<Sequence> sequence_;
-  std::optional<emulator::TraceRecord> versionWrite_;
 };
 
 // Reads a whole trace; lines that are not trace lines are reported where they occur.

@@ -54,8 +54,10 @@ void installSignalHandlers() {
   sigemptyset(&action.sa_mask);
   for (std::size_t i = 0; i < kEndingSignals.size(); ++i) {
     if (::sigaction(kEndingSignals[i], nullptr, &previousActions[i]) != 0) continue;
-    // An ignored signal does not end the process, so there is nothing to restore for it.
-    if (previousActions[i].sa_handler == SIG_IGN) continue;
+    // An ignored signal does not end the process, so there is nothing to restore for it; and
+    // our own handler must never become the one it hands the signal on to.
+    const auto previous = previousActions[i].sa_handler;
+    if (previous == SIG_IGN || previous == restoreAndRedeliver) continue;
     handlerInstalled[i] = ::sigaction(kEndingSignals[i], &action, nullptr) == 0;
   }
 }
@@ -89,6 +91,8 @@ RawTerminalMode::RawTerminalMode(int fd) {
 
 RawTerminalMode::~RawTerminalMode() {
   if (!active_) return;
+  restoreTerminal();
+  restorePreviousActions();
 }
 
 }  // namespace argb::platform

@@ -16,13 +16,14 @@ SUCCESSFUL_UPDATE = (
 class RunDialogueTest(unittest.TestCase):
     def setUp(self):
         self.workdir = tempfile.mkdtemp(prefix="argb-e2e-")
-        self.state = os.path.join(self.workdir, "device.state")
 
     def tearDown(self):
         shutil.rmtree(self.workdir, ignore_errors=True)
 
     def start(self, program=None, **settings):
-        settings.setdefault("STATE", self.state)
+        # Each run starts from a fresh device unless a test keeps one on purpose.
+        self.runs = getattr(self, "runs", 0) + 1
+        settings.setdefault("STATE", os.path.join(self.workdir, f"device-{self.runs}.state"))
         env = emulator_environment(**settings)
         return TerminalSession([program or e2e_paths.UPDATER], env=env, cwd=self.workdir)
 
@@ -91,7 +92,7 @@ class RunDialogueTest(unittest.TestCase):
     def test_yes_in_either_case_updates(self):
         for key in ("Y", "y"):
             with self.subTest(key=key):
-                session = self.answer(key, STATE=os.path.join(self.workdir, key + ".state"))
+                session = self.answer(key)
                 session.expect(CLOSING_PROMPT)
                 session.type_key("k")
                 output, code = session.wait()

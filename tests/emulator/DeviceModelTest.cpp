@@ -77,7 +77,9 @@ class LoaderTest : public ::testing::Test {
     return device.receiveFrame(kLoaderAddress, frame, now);
   }
   bool acknowledged() { return device.pollAcknowledge(kLoaderAddress, now).acknowledged; }
-  bool sendAndAck(const std::vector<std::uint8_t>& frame) { return send(frame).accepted && acknowledged(); }
+  bool sendAndAck(const std::vector<std::uint8_t>& frame) {
+    return send(frame).accepted && acknowledged();
+  }
 
   test::Link link() {
     return {[this](std::uint8_t address, std::span<const std::uint8_t> frame) {
@@ -102,10 +104,14 @@ TEST_F(LoaderTest, MalformedFramesAreNeverAcknowledgedAndChangeNothing) {
   auto badLength = commandFrame(3, 0x1800, 0xFFFF);
   badLength[4] = 11;
   const std::vector<std::vector<std::uint8_t>> frames = {
-      badHeader,        badParameterCrc, badLength,
+      badHeader,
+      badParameterCrc,
+      badLength,
       commandFrame(3, 0x17FF, 0xFFFF),  // reaches into the loader
       commandFrame(3, 0x1900, 0x18FF),  // ends before it starts
-      commandFrame(3, 0x1800, 0x10000), commandFrame(1, 0x1800, 0x1900), header(3),
+      commandFrame(3, 0x1800, 0x10000),
+      commandFrame(1, 0x1800, 0x1900),
+      header(3),
       {0x01, 0x81, 0xFE},
   };
   const FlashModel before = device.state().flash;
@@ -216,10 +222,14 @@ TEST(LedController, EraseKeepsPollsAtZeroForItsBusyTimeAndAckWaitsForTheNthPoll)
 TEST(LedController, TheApplicationAnswersTheVersionAndHandsOverToTheLoaderOnItsAcknowledgement) {
   LedController device(DeviceState::factoryNew({0x40, 0x70, 0x00, 0x05}), ControllerOptions{});
   const VersionReply expected{0x81, 0, 0, 0, 0x40, 0x70, 0x00, 0x05};
+  EXPECT_EQ(device.versionReply(), VersionReply{});  // no version write before the read
+  device.requestVersion();
   EXPECT_EQ(device.versionReply(), expected);
+  EXPECT_EQ(device.versionReply(), VersionReply{});  // one answer per write
   EXPECT_FALSE(device.answersAt(kLoaderAddress));
 
-  EXPECT_FALSE(device.receiveFrame(kApplicationAddress, header(2), LedController::Time{0}).accepted);
+  EXPECT_FALSE(
+      device.receiveFrame(kApplicationAddress, header(2), LedController::Time{0}).accepted);
   ASSERT_TRUE(device.receiveFrame(kApplicationAddress, header(1), LedController::Time{0}).accepted);
   EXPECT_TRUE(device.answersAt(kApplicationAddress));  // until it has acknowledged
   EXPECT_TRUE(device.pollAcknowledge(kApplicationAddress, LedController::Time{0}).acknowledged);

@@ -4,8 +4,8 @@
 
 namespace argb::emulator::test {
 
-DriverHarness::DriverHarness(const std::map<std::string, std::string>& environment, bool initialise)
-    : driver(configFrom(environment), [this] { return time; }) {
+DriverHarness::DriverHarness(std::initializer_list<Variable> environment, bool initialise)
+    : driver(configFrom(std::map<std::string, std::string>(environment)), [this] { return time; }) {
   if (!initialise) return;
   GpuHandle handles[kMaxPhysicalGpus] = {};
   std::uint32_t count = 0;

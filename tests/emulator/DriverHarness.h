@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
@@ -16,7 +17,8 @@ namespace argb::emulator::test {
 class DriverHarness {
  public:
   // Initialises and enumerates unless `initialise` is false.
-  explicit DriverHarness(const std::map<std::string, std::string>& environment, bool initialise = true);
+  using Variable = std::pair<const std::string, std::string>;
+  explicit DriverHarness(std::initializer_list<Variable> environment, bool initialise = true);
 
   // A record as the updater fills it for a frame write or an acknowledgement poll.
   I2cRecordV3 frameRecord(std::uint8_t address, std::vector<std::uint8_t>& data);

@@ -60,14 +60,14 @@ TEST(DeviceState, PowerOnStartsTheApplicationOnlyFromAValidImage) {
 
 TEST(EmulatorConfig, ReadsEveryKindOfValue) {
   ConfigResult result = test::configFrom({{"ARGB_EMU_VERSION", "40.71.0a.FF"},
-                               {"ARGB_EMU_INIT_STATUS", "-6"},
-                               {"ARGB_EMU_MISSING_IDS", "0x283AC65A,77"},
-                               {"ARGB_EMU_HOOKS", "begin"},
-                               {"ARGB_EMU_VERSION_BAD_READ_KIND", "ff"},
-                               {"ARGB_EMU_FLIP_BIT", "0x2000:7"},
-                               {"ARGB_EMU_ERASE_MS", "0x10"},
-                               {"ARGB_EMU_POWER_LOSS_AFTER_FRAME", "12"},
-                               {"ARGB_EMU_NO_CONTROLLER", "1"}});
+                                          {"ARGB_EMU_INIT_STATUS", "-6"},
+                                          {"ARGB_EMU_MISSING_IDS", "0x283AC65A,77"},
+                                          {"ARGB_EMU_HOOKS", "begin"},
+                                          {"ARGB_EMU_VERSION_BAD_READ_KIND", "ff"},
+                                          {"ARGB_EMU_FLIP_BIT", "0x2000:7"},
+                                          {"ARGB_EMU_ERASE_MS", "0x10"},
+                                          {"ARGB_EMU_POWER_LOSS_AFTER_FRAME", "12"},
+                                          {"ARGB_EMU_NO_CONTROLLER", "1"}});
   ASSERT_TRUE(result.errors.empty()) << result.errors.front();
   const EmulatorConfig& config = result.config;
   EXPECT_EQ(config.version, (FirmwareVersion{0x40, 0x71, 0x0A, 0xFF}));
@@ -86,11 +86,11 @@ TEST(EmulatorConfig, ReadsEveryKindOfValue) {
 
 TEST(EmulatorConfig, ReportsEveryValueItCannotUse) {
   ConfigResult result = test::configFrom({{"ARGB_EMU_VERSION", "40.70.00"},
-                               {"ARGB_EMU_ACK_AFTER_POLLS", "0"},
-                               {"ARGB_EMU_FAIL_WRITE_FRAMES", "3,x"},
-                               {"ARGB_EMU_FLIP_BIT", "0x10000:1"},
-                               {"ARGB_EMU_HOOKS", "all"},
-                               {"ARGB_EMU_SILENT_LOADER", "yes"}});
+                                          {"ARGB_EMU_ACK_AFTER_POLLS", "0"},
+                                          {"ARGB_EMU_FAIL_WRITE_FRAMES", "3,x"},
+                                          {"ARGB_EMU_FLIP_BIT", "0x10000:1"},
+                                          {"ARGB_EMU_HOOKS", "all"},
+                                          {"ARGB_EMU_SILENT_LOADER", "yes"}});
   EXPECT_EQ(result.errors.size(), 6u);
   EXPECT_EQ(result.config.version, kDefaultVersion);
   EXPECT_EQ(result.config.controller.ackAfterPolls, 1u);

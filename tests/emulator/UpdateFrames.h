@@ -42,6 +42,7 @@ struct RunResult {
   std::vector<std::uint32_t> polls;        // polls each frame took
 };
 
-RunResult runFrames(const std::vector<Frame>& frames, const Link& link, std::uint32_t maxPolls = 50);
+RunResult runFrames(const std::vector<Frame>& frames, const Link& link,
+                    std::uint32_t maxPolls = 50);
 
 }  // namespace argb::emulator::test

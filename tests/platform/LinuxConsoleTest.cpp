@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -41,9 +40,11 @@ bool isRaw(int fd) {
   return ::tcgetattr(fd, &settings) == 0 && (settings.c_lflag & ICANON) == 0;
 }
 
-bool waitUntilRaw(int fd) {
+// Whether `done` holds within the test's patience, asked every millisecond.
+template <typename Condition>
+bool eventually(Condition done) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!isRaw(fd)) {
+  while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(1ms);
   }
@@ -81,7 +82,8 @@ class LinuxConsoleTerminalTest : public ::testing::Test {
   int readKeyTyping(std::string_view typed) {
     auto key = std::async(std::launch::async, [this] { return console_.readKey(); });
     if (!typed.empty()) {
-      EXPECT_TRUE(waitUntilRaw(slave_)) << "the read did not put the terminal into raw mode";
+      EXPECT_TRUE(eventually([this] { return isRaw(slave_); }))
+          << "the read did not put the terminal into raw mode";
       writeAll(master_, typed);
     }
     if (key.wait_for(kPatience) != std::future_status::ready) {
@@ -146,10 +148,12 @@ TEST_F(LinuxConsoleTerminalTest, SettingsAreRestoredWhenTheProcessIsTerminatedDu
     LinuxConsole(slave_, stdout).readKey();
     ::_exit(0);
   }
-  const bool raw = waitUntilRaw(slave_);
+  const bool raw = eventually([this] { return isRaw(slave_); });
   ::kill(child, raw ? SIGTERM : SIGKILL);
   int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const bool ended = eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; });
+  if (!ended) ::kill(child, SIGKILL), ::waitpid(child, &status, 0);
+  ASSERT_TRUE(ended) << "the signal did not end the process";
   ASSERT_TRUE(raw) << "the child's read did not put the terminal into raw mode";
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGTERM) << "the signal still ends the process";
@@ -159,42 +163,26 @@ TEST_F(LinuxConsoleTerminalTest, SettingsAreRestoredWhenTheProcessIsTerminatedDu
 }
 
 // A pipe standing in for redirected standard input or output.
-class Pipe {
- public:
+struct Pipe {
   Pipe() {
-    int ends[2];
     if (::pipe(ends) != 0) throw std::runtime_error("pipe failed");
-    read_ = ends[0];
-    write_ = ends[1];
   }
   ~Pipe() {
-    closeRead();
-    closeWrite();
+    for (const int end : ends) ::close(end);
   }
   Pipe(const Pipe&) = delete;
   Pipe& operator=(const Pipe&) = delete;
 
-  int readEnd() const { return read_; }
-  int writeEnd() const { return write_; }
-  void closeRead() { closeEnd(read_); }
-  void closeWrite() { closeEnd(write_); }
-  // Gives up ownership of the write end (to a FILE* that closes it).
-  int releaseWrite() { return std::exchange(write_, -1); }
-
- private:
-  static void closeEnd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-  int read_ = -1;
-  int write_ = -1;
+  int ends[2] = {-1, -1};
+  int& readEnd = ends[0];
+  int& writeEnd = ends[1];
 };
 
 TEST(LinuxConsolePipeTest, WithoutTerminalEachByteIsOneKeyAndEndOfInputIsMinusOne) {
   Pipe input;
-  writeAll(input.writeEnd(), "a\x1B[A\xFF\r");
-  input.closeWrite();
-  LinuxConsole console(input.readEnd(), stdout);
+  writeAll(input.writeEnd, "a\x1B[A\xFF\r");
+  ::close(std::exchange(input.writeEnd, -1));
+  LinuxConsole console(input.readEnd, stdout);
   for (const int expected :
        std::initializer_list<int>{'a', kEscape, '[', 'A', 0xFF, 13, kNoMoreKeys, kNoMoreKeys}) {
     EXPECT_EQ(console.readKey(), expected);
@@ -204,13 +192,13 @@ TEST(LinuxConsolePipeTest, WithoutTerminalEachByteIsOneKeyAndEndOfInputIsMinusOn
 // Every text is readable at the far end of the pipe right after its write, in program order.
 TEST(LinuxConsolePipeTest, EachTextIsOutAtItsWriteInProgramOrder) {
   Pipe output;
-  ::fcntl(output.readEnd(), F_SETFL, O_NONBLOCK);
-  std::FILE* stream = ::fdopen(output.releaseWrite(), "w");
+  ::fcntl(output.readEnd, F_SETFL, O_NONBLOCK);
+  std::FILE* stream = ::fdopen(std::exchange(output.writeEnd, -1), "w");
   ASSERT_NE(stream, nullptr);
   LinuxConsole console(-1, stream);
   const auto drain = [&output] {
     std::string text(256, '\0');
-    const ssize_t count = ::read(output.readEnd(), text.data(), text.size());
+    const ssize_t count = ::read(output.readEnd, text.data(), text.size());
     text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
     return text;
   };

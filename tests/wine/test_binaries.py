@@ -1,0 +1,116 @@
+"""What the Windows build puts into its files: the version resource, the manifest, the imports."""
+
+import os
+import re
+import struct
+import subprocess
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
+EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
+OBJDUMP = os.environ.get("ARGB_WIN_OBJDUMP", "x86_64-w64-mingw32-objdump")
+
+RT_VERSION = 16
+RT_MANIFEST = 24
+FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
+
+# Libraries that every Windows installation has; anything else would have to ship with the program.
+SYSTEM_LIBRARIES = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "user32.dll", "advapi32.dll"}
+
+
+def resource(path, resource_type, name=None):
+    """The raw bytes of one resource, read back with icoutils' wrestool."""
+    command = ["wrestool", "--extract", "--raw", f"--type={resource_type}", path]
+    if name is not None:
+        command.insert(-1, f"--name={name}")
+    return subprocess.run(command, check=True, capture_output=True).stdout
+
+
+def align4(offset):
+    return (offset + 3) & ~3
+
+
+def parse_version_block(data, offset=0):
+    """One VS_VERSIONINFO-style block: (key, value bytes, children); returns it and its end."""
+    length, value_length, value_type = struct.unpack_from("<HHH", data, offset)
+    end = offset + length
+    key_start = key_end = offset + 6
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[key_start:key_end].decode("utf-16-le")
+    position = align4(key_end + 2)
+    if value_type == 1:
+        # Text values run to the end of their block, whatever unit the length was counted in.
+        value = data[position:end] if value_length else b""
+        return (key, value, []), end
+    value = data[position:position + value_length]
+    position = align4(position + value_length)
+    children = []
+    while position < end:
+        child, child_end = parse_version_block(data, position)
+        children.append(child)
+        position = align4(child_end)
+    return (key, value, children), end
+
+
+def version_strings(root):
+    """Every name/text pair of the StringFileInfo tables."""
+    strings = {}
+    for key, _, tables in root[2]:
+        if key != "StringFileInfo":
+            continue
+        for _, _, entries in tables:
+            for name, value, _ in entries:
+                strings[name] = value.decode("utf-16-le").rstrip("\0")
+    return strings
+
+
+def imported_libraries(path):
+    dump = subprocess.run([OBJDUMP, "-p", path], check=True, capture_output=True, text=True).stdout
+    return dump, {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+
+
+class VersionResourceTest(unittest.TestCase):
+    def setUp(self):
+        self.root, _ = parse_version_block(resource(UPDATER, RT_VERSION))
+
+    def test_fixed_file_and_product_version(self):
+        key, fixed, _ = self.root
+        self.assertEqual(key, "VS_VERSION_INFO")
+        signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed)
+        self.assertEqual(signature, FIXED_FILE_INFO_SIGNATURE)
+        # 0.0.1.3: major and minor in the high words, build and revision in the low words.
+        self.assertEqual((file_ms, file_ls), (0x00000000, 0x00010003))
+        self.assertEqual((product_ms, product_ls), (0x00000000, 0x00010003))
+
+    def test_version_texts(self):
+        strings = version_strings(self.root)
+        self.assertEqual(strings.get("FileVersion"), "0.0.1.3")
+        self.assertEqual(strings.get("ProductVersion"), "0.0.1.3")
+
+
+class ManifestTest(unittest.TestCase):
+    def test_process_manifest_requires_administrator(self):
+        # Windows reads the process manifest from resource 1 only.
+        manifest = ElementTree.fromstring(resource(UPDATER, RT_MANIFEST, name=1))
+        levels = [e for e in manifest.iter() if e.tag.endswith("}requestedExecutionLevel")]
+        self.assertEqual(len(levels), 1)
+        self.assertEqual(levels[0].get("level"), "requireAdministrator")
+        self.assertEqual(levels[0].get("uiAccess"), "false")
+
+
+class ImportsTest(unittest.TestCase):
+    def test_only_system_libraries_are_imported(self):
+        # The compiler's runtime DLLs are not on a user's machine, and no DLL may come from beside
+        # the program: the C and C++ runtimes are linked in.
+        for path in (UPDATER, EMULATED_DRIVER):
+            with self.subTest(file=os.path.basename(path)):
+                dump, libraries = imported_libraries(path)
+                self.assertIn("file format pei-x86-64", dump)
+                self.assertIn("kernel32.dll", libraries)
+                self.assertLessEqual(libraries, SYSTEM_LIBRARIES)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,136 @@
+"""Where the Windows updater takes the driver library from, on both generations of Windows.
+
+A driver library planted beside the program, in the current directory and on the search path
+must never be loaded: only the one in system32 counts. The planted one reports 66.66.66.66.
+"""
+
+import os
+import re
+import shutil
+import unittest
+
+from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, DRIVER_NAME, EMULATED_DRIVER,
+                          PLANTED_DRIVER, SEARCH_PROBE, UPDATER_NAME, WinePrefix, WineRun, crlf,
+                          shared_prefix)
+
+UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
+SYSTEM32 = "C:\\windows\\system32\\"
+# Loaded explicitly by the updater, in this order: six system libraries, then the driver.
+EXPLICIT_LOADS = ["msasn1.dll", "cryptnet.dll", "drvstore.dll", "devobj.dll", "wldp.dll",
+                  "cryptbase.dll", DRIVER_NAME]
+GENERATIONS = ("win10", "win7")
+
+# Wine's module trace names each library it is asked for and the directories it will search.
+LOAD_TRACE = re.compile(r'load_dll looking for L"((?:[^"\\]|\\.)*)" in (?:L"((?:[^"\\]|\\.)*)"|\(null\))')
+
+
+def unescape(text):
+    return (text or "").replace("\\\\", "\\")
+
+
+def explicit_loads(trace):
+    """(name as asked for, search path) of the first request for each explicitly loaded library."""
+    loads = {}
+    for match in LOAD_TRACE.finditer(trace):
+        name, search_path = unescape(match.group(1)), unescape(match.group(2))
+        base = name.rsplit("\\", 1)[-1].lower()
+        if base in EXPLICIT_LOADS and base not in loads:
+            loads[base] = (name, search_path)
+    return loads
+
+
+class PlantedDriverTest(unittest.TestCase):
+    def setUp(self):
+        self.prefix = shared_prefix()
+        drive_c = self.prefix.drive_c
+        self.cwd = os.path.join(drive_c, "planted-cwd")
+        self.path_dir = os.path.join(drive_c, "planted-path")
+        self.probe_dir = os.path.join(drive_c, "probe")
+        for directory in (self.cwd, self.path_dir, self.probe_dir):
+            os.makedirs(directory, exist_ok=True)
+        self.places = {
+            "beside the program": self.prefix.updater_dir,
+            "current directory": self.cwd,
+            "search path": self.path_dir,
+        }
+        # Wine puts WINEPATH in front of the Windows search path.
+        self.env = {"WINEPATH": WinePrefix.windows_path("planted-path")}
+
+    def tearDown(self):
+        for directory in self.places.values():
+            self.remove(os.path.join(directory, DRIVER_NAME))
+        self.remove(os.path.join(self.prefix.updater_dir, "search-probe.exe"))
+        self.prefix.install_driver(EMULATED_DRIVER)
+
+    @staticmethod
+    def remove(path):
+        if os.path.exists(path):
+            os.remove(path)
+
+    def plant(self, *places):
+        for place in places or self.places:
+            shutil.copy(PLANTED_DRIVER, os.path.join(self.places[place], DRIVER_NAME))
+
+    def start_updater(self, **env):
+        return WineRun(self.prefix, UPDATER, cwd=self.cwd, env=dict(self.env, **env),
+                       name="planted-" + self.prefix.version)
+
+    def test_planted_copies_are_reachable_by_the_ordinary_search(self):
+        # Shows that the planting below is real: a program that loads the bare name the ordinary
+        # way finds each planted copy.
+        self.prefix.set_windows_version("win10")
+        self.prefix.install_driver(None)
+        shutil.copy(SEARCH_PROBE, os.path.join(self.prefix.updater_dir, "search-probe.exe"))
+        shutil.copy(SEARCH_PROBE, os.path.join(self.probe_dir, "search-probe.exe"))
+        for place, probe_dir, found in (
+                ("beside the program", "updater", "C:\\updater\\nvapi64.dll"),
+                ("current directory", "probe", "C:\\planted-cwd\\nvapi64.dll"),
+                ("search path", "probe", "C:\\planted-path\\nvapi64.dll")):
+            with self.subTest(place=place):
+                self.plant(place)
+                probe = WinePrefix.windows_path(probe_dir, "search-probe.exe")
+                output, code = WineRun(self.prefix, probe, cwd=self.cwd, env=self.env,
+                                       name="probe").wait()
+                self.remove(os.path.join(self.places[place], DRIVER_NAME))
+                self.assertEqual((output.strip().lower(), code), (found.lower(), 0))
+
+    def test_system32_driver_is_loaded_in_the_form_of_each_generation(self):
+        self.plant()
+        for version in GENERATIONS:
+            with self.subTest(version=version):
+                self.prefix.set_windows_version(version)
+                run = self.start_updater(WINEDEBUG="+module")
+                run.type_key("n", after=CONFIRMATION)
+                run.type_key("x", after=CLOSING_PROMPT)
+                output, code = run.wait()
+                self.assertEqual(output, crlf(BANNER + "Detected FW version:40.70.00.05\n" +
+                                              CONFIRMATION + "You pressed the 'n' key.\n"
+                                              "Exiting...\n" + CLOSING_PROMPT))
+                self.assertEqual(code, 0)
+
+                loads = explicit_loads(run.errors())
+                if not loads:
+                    self.skipTest("this Wine build does not trace module loads")
+                self.assertEqual(list(loads), EXPLICIT_LOADS)
+                for base, (name, search_path) in loads.items():
+                    if version == "win10":
+                        # The bare name, searched for in the system directory only (flag 0x800).
+                        self.assertEqual((name, search_path), (base, SYSTEM32))
+                    else:
+                        # The full path, with the default search (flag word 0: the search path
+                        # starts with the program's directory, as for no flags at all).
+                        self.assertEqual(name.lower(), SYSTEM32.lower() + base)
+                        self.assertTrue(search_path.lower().startswith("c:\\updater;"), search_path)
+
+    def test_without_a_system32_driver_none_is_loaded(self):
+        self.plant()
+        self.prefix.install_driver(None)
+        for version in GENERATIONS:
+            with self.subTest(version=version):
+                self.prefix.set_windows_version(version)
+                output, code = self.start_updater().wait()
+                self.assertEqual((output, code), (crlf(BANNER + "NvAPI initialization failed.\n"), 255))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,202 @@
+"""Runs the Windows build for real under Wine, the way a person runs it in a console window.
+
+One Wine prefix serves the whole suite: it is created afresh at the first use, its wineserver is
+kept running between the runs (starting one costs seconds) and stopped when the suite ends.
+
+Standard input is a pseudo-terminal, because Wine's console reads single keys only from a
+terminal. Standard output goes to a file: on the terminal Wine would wrap it in escape sequences,
+while the file holds exactly what the program wrote (lines end in CR LF).
+"""
+
+import atexit
+import os
+import pty
+import shutil
+import signal
+import subprocess
+import sys
+import termios
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from harness import BANNER, CLOSING_PROMPT, CONFIRMATION  # noqa: E402  the same texts on both OSes
+
+UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
+EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
+PLANTED_DRIVER = os.environ.get("ARGB_WIN_PLANTED_DRIVER", "")
+SEARCH_PROBE = os.environ.get("ARGB_WIN_SEARCH_PROBE", "")
+PREFIX_DIR = os.environ.get("ARGB_WINE_PREFIX", "")
+
+DRIVER_NAME = "nvapi64.dll"
+UPDATER_NAME = "argb-fw-updater.exe"
+
+__all__ = ["BANNER", "CLOSING_PROMPT", "CONFIRMATION", "crlf", "shared_prefix", "WinePrefix",
+           "WineRun"]
+
+
+def crlf(text):
+    """A console text as it reaches a file on Windows: every line end is CR LF."""
+    return text.replace("\n", "\r\n")
+
+
+class WinePrefix:
+    """A Wine installation of its own, with the updater copied to C:\\updater."""
+
+    def __init__(self, path):
+        self.path = os.path.abspath(path)
+        self.drive_c = os.path.join(self.path, "drive_c")
+        self.system32 = os.path.join(self.drive_c, "windows", "system32")
+        self.updater_dir = os.path.join(self.drive_c, "updater")
+        self.work_dir = os.path.join(self.drive_c, "work")
+        self.version = None
+
+    def environment(self, **extra):
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("ARGB_EMU_", "WINE")) and k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        env.update({
+            "WINEPREFIX": self.path,
+            "WINEARCH": "win64",
+            "WINEDEBUG": "-all",
+            # No Mono or Gecko install prompts, no menu entries for the host desktop.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+        })
+        env.update(extra)
+        return env
+
+    def _wine_tool(self, *argv, timeout=120):
+        subprocess.run(list(argv), env=self.environment(), check=True, timeout=timeout,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+    def create(self):
+        self.stop()  # a server left over by an interrupted run would keep the old prefix alive
+        shutil.rmtree(self.path, ignore_errors=True)
+        os.makedirs(self.path)
+        # The server is started first and kept until stop(): the set-up then runs in one server,
+        # and no run pays for starting a new one with its services.
+        self._wine_tool("wineserver", "--persistent")
+        self._wine_tool("wine", "wineboot", "--init")
+        os.makedirs(self.updater_dir)
+        os.makedirs(self.work_dir)
+        shutil.copy(UPDATER, os.path.join(self.updater_dir, UPDATER_NAME))
+        self.version = "win7"  # what a new prefix reports
+
+    def set_windows_version(self, version):
+        """Switches the reported Windows version ("win10", "win7") without any dialog."""
+        if version != self.version:
+            self._wine_tool("wine", "winecfg", "/v", version)
+            self.version = version
+
+    def install_driver(self, library):
+        """Puts `library` into system32 as the driver, or removes the driver when None."""
+        target = os.path.join(self.system32, DRIVER_NAME)
+        if os.path.exists(target):
+            os.remove(target)
+        if library:
+            shutil.copy(library, target)
+
+    def stop(self):
+        """Ends the prefix's wineserver and every process in it, and waits until they are gone."""
+        if os.path.isdir(self.path):
+            env = self.environment()
+            subprocess.run(["wineserver", "--kill"], env=env, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "--wait"], env=env, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    @staticmethod
+    def windows_path(*parts):
+        """The Windows form of a path below drive C, e.g. windows_path("updater", "x.exe")."""
+        return "C:\\" + "\\".join(parts)
+
+
+_shared = None
+
+
+def shared_prefix():
+    """The suite's one prefix, created at the first call and stopped when the suite ends."""
+    global _shared
+    if _shared is None:
+        if not PREFIX_DIR:
+            raise RuntimeError("ARGB_WINE_PREFIX is not set; run the suite through CTest")
+        prefix = WinePrefix(PREFIX_DIR)
+        atexit.register(prefix.stop)
+        # CTest ends a test that runs too long with SIGTERM: stop the server then as well.
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
+        started = time.monotonic()
+        prefix.create()
+        print(f"Wine prefix created in {time.monotonic() - started:.1f} s", file=sys.stderr)
+        _shared = prefix
+    return _shared
+
+
+class WineRun:
+    """One run of a Windows program in the prefix, with keys typed when it asks for them."""
+
+    def __init__(self, prefix, program, cwd=None, env=None, name="run"):
+        self.prefix = prefix
+        runs = os.path.join(os.path.dirname(prefix.path), "runs")
+        os.makedirs(runs, exist_ok=True)
+        self.output_path = os.path.join(runs, name + ".out")
+        self.errors_path = os.path.join(runs, name + ".err")
+        self.master, self.slave = pty.openpty()
+        with open(self.output_path, "wb") as output, open(self.errors_path, "wb") as errors:
+            self.process = subprocess.Popen(
+                ["wine", program], stdin=self.slave, stdout=output, stderr=errors,
+                cwd=cwd or prefix.work_dir, env=prefix.environment(**(env or {})),
+                start_new_session=True)
+        self.started = time.monotonic()
+
+    def output(self):
+        with open(self.output_path, "rb") as output:
+            return output.read().decode("latin-1")
+
+    def errors(self):
+        with open(self.errors_path, "rb") as errors:
+            return errors.read().decode("latin-1", "replace")
+
+    def _reads_single_keys(self):
+        # Wine switches the terminal to raw mode for its first key read. A key typed before that
+        # would meet the line discipline, which turns a CR into LF.
+        return not termios.tcgetattr(self.slave)[3] & (termios.ICANON | termios.ECHO)
+
+    def type_key(self, keys, after, timeout=30.0):
+        """Types `keys` once the output shows `after` (a console text, line ends as "\\n")."""
+        wanted = crlf(after)
+        deadline = time.monotonic() + timeout
+        while wanted not in self.output() or not self._reads_single_keys():
+            if self.process.poll() is not None:
+                raise AssertionError(f"exited ({self.process.returncode}) before asking for a key "
+                                     f"after {wanted!r}; output: {self.output()!r}")
+            if time.monotonic() > deadline:
+                self.kill()
+                raise AssertionError(f"timed out waiting for {wanted!r} and a key read; "
+                                     f"output: {self.output()!r}")
+            time.sleep(0.01)
+        os.write(self.master, keys.encode("latin-1"))
+
+    def wait(self, timeout=30.0):
+        """Waits for the program to end by itself; returns (output, exit code).
+
+        Only an exit of its own counts: a process that was killed reads as exit code 0 in Wine.
+        """
+        try:
+            self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise AssertionError(f"still running after {timeout} s (waiting for a key?); "
+                                 f"output: {self.output()!r}") from None
+        self.elapsed = time.monotonic() - self.started
+        self._close_terminal()
+        return self.output(), self.process.returncode
+
+    def kill(self):
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+        self._close_terminal()
+
+    def _close_terminal(self):
+        if self.master is not None:
+            os.close(self.master)
+            os.close(self.slave)
+            self.master = self.slave = None
