@@ -152,7 +152,10 @@ TEST_F(LinuxConsoleTerminalTest, SettingsAreRestoredWhenTheProcessIsTerminatedDu
   ::kill(child, raw ? SIGTERM : SIGKILL);
   int status = 0;
   const bool ended = eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; });
-  if (!ended) ::kill(child, SIGKILL), ::waitpid(child, &status, 0);
+  if (!ended) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
   ASSERT_TRUE(ended) << "the signal did not end the process";
   ASSERT_TRUE(raw) << "the child's read did not put the terminal into raw mode";
   ASSERT_TRUE(WIFSIGNALED(status));

@@ -5,6 +5,9 @@
 #include <cstring>
 
 namespace argb::testing {
+namespace {
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+}  // namespace
 
 std::string narrow(const char16_t* text) {
   std::string result;
@@ -51,10 +54,13 @@ std::uint32_t FakePlatform::getSystemDirectory(char16_t* buffer, std::uint32_t b
 std::uint32_t FakePlatform::getModuleFileName(char* buffer, std::uint32_t bufferSize) {
   events.push_back("modulename");
   if (bufferSize == 0) return 0;
-  const auto length = std::min<std::size_t>(moduleFileName.size(), bufferSize - 1);
+  // Like the real call: a path that does not fit is cut, terminated, and answered with the size.
+  const bool fits = moduleFileName.size() < bufferSize;
+  const auto length = fits ? moduleFileName.size() : bufferSize - 1;
   std::memcpy(buffer, moduleFileName.data(), length);
   buffer[length] = 0;
-  return static_cast<std::uint32_t>(length);
+  if (!fits) lastError = kErrorInsufficientBuffer;
+  return fits ? static_cast<std::uint32_t>(length) : bufferSize;
 }
 
 bool FakePlatform::isBuildNumberAtLeast(std::uint32_t buildNumber) {

@@ -40,10 +40,9 @@ def parse_version_block(data, offset=0):
         key_end += 2
     key = data[key_start:key_end].decode("utf-16-le")
     position = align4(key_end + 2)
-    if value_type == 1:
-        # Text values run to the end of their block, whatever unit the length was counted in.
-        value = data[position:end] if value_length else b""
-        return (key, value, []), end
+    if value_type == 1 and value_length:
+        # A text value runs to the end of its block, whatever unit its length was counted in.
+        return (key, data[position:end], []), end
     value = data[position:position + value_length]
     position = align4(position + value_length)
     children = []
