@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: unit and end-to-end tests on Linux, then the same unit
-# tests under AddressSanitizer and UBSan.
+# tests under AddressSanitizer and UBSan, then the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/ensure-packages.sh $(cat tools/linux-packages.txt)
@@ -13,3 +13,9 @@ ctest --preset linux -j "$jobs"
 cmake --preset linux-sanitize
 cmake --build --preset linux-sanitize -j "$jobs"
 ctest --preset linux-sanitize -j "$jobs"
+
+# The Windows build, cross-compiled with MinGW-w64; its end-to-end tests run it under Wine.
+tools/ensure-packages.sh $(cat tools/windows-packages.txt)
+cmake --preset windows
+cmake --build --preset windows -j "$jobs"
+ctest --preset windows -j "$jobs"

@@ -10,6 +10,7 @@ import xml.etree.ElementTree as ElementTree
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
 EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
 OBJDUMP = os.environ.get("ARGB_WIN_OBJDUMP", "x86_64-w64-mingw32-objdump")
+WRESTOOL = os.environ.get("ARGB_WIN_WRESTOOL", "wrestool")
 
 RT_VERSION = 16
 RT_MANIFEST = 24
@@ -17,11 +18,17 @@ FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
 
 # Libraries that every Windows installation has; anything else would have to ship with the program.
 SYSTEM_LIBRARIES = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "user32.dll", "advapi32.dll"}
+SYSTEM_LIBRARY_FAMILY = "api-ms-win-crt-"  # the universal C runtime's forwarders
+# The operating system's own services that the updater is built on.
+REQUIRED_IMPORTS = {
+    "LoadLibraryExW", "FreeLibrary", "GetProcAddress", "GetSystemDirectoryW", "GetModuleFileNameA",
+    "VerifyVersionInfoW", "VerSetConditionMask", "LocalAlloc", "LocalFree", "SetLastError",
+    "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection", "Sleep", "_getch"}
 
 
 def resource(path, resource_type, name=None):
     """The raw bytes of one resource, read back with icoutils' wrestool."""
-    command = ["wrestool", "--extract", "--raw", f"--type={resource_type}", path]
+    command = [WRESTOOL, "--extract", "--raw", f"--type={resource_type}", path]
     if name is not None:
         command.insert(-1, f"--name={name}")
     return subprocess.run(command, check=True, capture_output=True).stdout
@@ -65,9 +72,16 @@ def version_strings(root):
     return strings
 
 
-def imported_libraries(path):
+def imports(path):
+    """objdump's description of a PE file, and its imported function names per library."""
     dump = subprocess.run([OBJDUMP, "-p", path], check=True, capture_output=True, text=True).stdout
-    return dump, {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+    libraries = {}
+    for section in re.split(r"\n\s*DLL Name: ", dump)[1:]:
+        name, _, table = section.partition("\n")
+        # Table rows: hint-table entry, ordinal hint, function name.
+        functions = re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\S+)$", table, re.MULTILINE)
+        libraries[name.strip().lower()] = set(functions)
+    return dump, libraries
 
 
 class VersionResourceTest(unittest.TestCase):
@@ -105,10 +119,17 @@ class ImportsTest(unittest.TestCase):
         # the program: the C and C++ runtimes are linked in.
         for path in (UPDATER, EMULATED_DRIVER):
             with self.subTest(file=os.path.basename(path)):
-                dump, libraries = imported_libraries(path)
+                dump, libraries = imports(path)
                 self.assertIn("file format pei-x86-64", dump)
                 self.assertIn("kernel32.dll", libraries)
-                self.assertLessEqual(libraries, SYSTEM_LIBRARIES)
+                others = {name for name in libraries if name not in SYSTEM_LIBRARIES}
+                others = {name for name in others if not name.startswith(SYSTEM_LIBRARY_FAMILY)}
+                self.assertEqual(others, set())
+
+    def test_updater_uses_the_real_system_services(self):
+        _, libraries = imports(UPDATER)
+        imported = set().union(*libraries.values())
+        self.assertEqual(REQUIRED_IMPORTS - imported, set())
 
 
 if __name__ == "__main__":

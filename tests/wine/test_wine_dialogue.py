@@ -8,7 +8,8 @@ from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, EMULATED_DRIVER,
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 READ_AS_05 = BANNER + "Detected FW version:40.70.00.05\n"
-UPDATE_STEPS = "Initial FW update process.\nFW Erase\nPrepare CRC\nFlash FW\nCheck CRC\nExit updater\n"
+UPDATE_STEPS = ("Initial FW update process.\nFW Erase\nPrepare CRC\nFlash FW\nCheck CRC\n"
+                "Exit updater\n")
 
 
 class WineDialogueTest(unittest.TestCase):
@@ -44,8 +45,9 @@ class WineDialogueTest(unittest.TestCase):
     def test_update_and_a_second_run_that_reads_the_new_version(self):
         run = self.answer("y")
         run.type_key("k", after=CLOSING_PROMPT)
-        self.assertRun(run, READ_AS_05 + CONFIRMATION + "You pressed the 'y' key.\nContinuing...\n\n" +
-                       UPDATE_STEPS + "Update result:Success\n" + CLOSING_PROMPT, 0)
+        self.assertRun(run, READ_AS_05 + CONFIRMATION + "You pressed the 'y' key.\n"
+                       "Continuing...\n\n" + UPDATE_STEPS + "Update result:Success\n" +
+                       CLOSING_PROMPT, 0)
 
         run = self.answer("n")
         run.type_key("k", after=CLOSING_PROMPT)
@@ -53,14 +55,14 @@ class WineDialogueTest(unittest.TestCase):
                        "You pressed the 'n' key.\nExiting...\n" + CLOSING_PROMPT, 0)
 
     def test_answers_that_do_not_update(self):
-        for key, shown, verdict, code in (("n", "n", "Exiting...", 0),
-                                          ("q", "q", "Invalid input. Exiting...", 1),
-                                          ("\r", "\r", "Invalid input. Exiting...", 1)):
+        # Enter counts as an invalid answer and is echoed as the raw CR it reads as.
+        for key, verdict, code in (("n", "Exiting...", 0), ("q", "Invalid input. Exiting...", 1),
+                                   ("\r", "Invalid input. Exiting...", 1)):
             with self.subTest(key=key):
                 run = self.answer(key)
                 run.type_key(" ", after=CLOSING_PROMPT)
-                self.assertRun(run, READ_AS_05 + CONFIRMATION + f"You pressed the '{shown}' key.\n" +
-                               verdict + "\n" + CLOSING_PROMPT, code)
+                self.assertRun(run, READ_AS_05 + CONFIRMATION +
+                               f"You pressed the '{key}' key.\n{verdict}\n" + CLOSING_PROMPT, code)
 
     def test_an_arrow_key_answers_and_closes_with_its_two_codes(self):
         # Windows reads a cursor key as 224 and then its scan code, which the closing prompt takes.
@@ -81,6 +83,7 @@ class WineDialogueTest(unittest.TestCase):
         self.assertGreaterEqual(run.elapsed, 1.7)
 
     def test_failed_update_steps_end_with_the_result_name(self):
+        # No key wait, and the exit code of every other failure, so scripts can tell it from success.
         for settings, last_step, result in (
                 ({"FAIL_WRITE_FRAMES": 2}, "FW Erase\n", "IAP_INTERFACE_ERROR"),
                 # A flipped bit in the programmed flash: the loader never confirms the CRC.
@@ -90,7 +93,7 @@ class WineDialogueTest(unittest.TestCase):
                 run = self.answer("Y", **settings)
                 steps = UPDATE_STEPS[:UPDATE_STEPS.index(last_step) + len(last_step)]
                 self.assertRun(run, READ_AS_05 + CONFIRMATION + "You pressed the 'Y' key.\n"
-                               "Continuing...\n\n" + steps + result, 0)
+                               "Continuing...\n\n" + steps + result, 255)
 
     def test_no_driver_library_in_system32(self):
         self.prefix.install_driver(None)

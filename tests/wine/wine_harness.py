@@ -1,7 +1,7 @@
 """Runs the Windows build for real under Wine, the way a person runs it in a console window.
 
 One Wine prefix serves the whole suite: it is created afresh at the first use, its wineserver is
-kept running between the runs (starting one costs seconds) and stopped when the suite ends.
+kept running between the runs (starting one costs seconds), and both are gone when the suite ends.
 
 Standard input is a pseudo-terminal, because Wine's console reads single keys only from a
 terminal. Standard output goes to a file: on the terminal Wine would wrap it in escape sequences,
@@ -15,11 +15,13 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from harness import BANNER, CLOSING_PROMPT, CONFIRMATION  # noqa: E402  the same texts on both OSes
+# The console texts are the same on both systems.
+from harness import BANNER, CLOSING_PROMPT, CONFIRMATION  # noqa: E402
 
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
 EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
@@ -28,11 +30,10 @@ SEARCH_PROBE = os.environ.get("ARGB_WIN_SEARCH_PROBE", "")
 PREFIX_DIR = os.environ.get("ARGB_WINE_PREFIX", "")
 
 DRIVER_NAME = "nvapi64.dll"
+# What `ver` shows for each Windows version that the tests switch the prefix to.
+WINDOWS_VERSIONS = {"win10": "Microsoft Windows 10.", "win7": "Microsoft Windows 6.1."}
+SERVER_IDLE_SECONDS = 30
 UPDATER_NAME = "argb-fw-updater.exe"
-
-__all__ = ["BANNER", "CLOSING_PROMPT", "CONFIRMATION", "crlf", "shared_prefix", "WinePrefix",
-           "WineRun"]
-
 
 def crlf(text):
     """A console text as it reaches a file on Windows: every line end is CR LF."""
@@ -51,8 +52,9 @@ class WinePrefix:
         self.version = None
 
     def environment(self, **extra):
+        # Nothing of the caller's Wine or emulator settings, and no display to open windows on.
         env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("ARGB_EMU_", "WINE")) and k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+               if not k.startswith(("ARGB_EMU_", "WINE", "DISPLAY", "WAYLAND_DISPLAY"))}
         env.update({
             "WINEPREFIX": self.path,
             "WINEARCH": "win64",
@@ -64,27 +66,48 @@ class WinePrefix:
         return env
 
     def _wine_tool(self, *argv, timeout=120):
-        subprocess.run(list(argv), env=self.environment(), check=True, timeout=timeout,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        """Runs a tool to its end; returns its standard output."""
+        # Into files, not pipes: the server and the services that a tool starts keep their
+        # inherited output open long after the tool has ended.
+        log_path = self.path + "-tools.log"
+        with open(log_path, "ab") as log, tempfile.TemporaryFile() as output:
+            log.write(f"$ {' '.join(argv)}\n".encode())
+            log.flush()
+            result = subprocess.run(list(argv), env=self.environment(), timeout=timeout,
+                                    stdin=subprocess.DEVNULL, stdout=output, stderr=log)
+            output.seek(0)
+            text = output.read().decode("latin-1")
+            log.write(text.encode("latin-1"))
+        if result.returncode != 0:
+            raise RuntimeError(f"{' '.join(argv)} failed ({result.returncode}); see {log_path}")
+        return text
 
     def create(self):
         self.stop()  # a server left over by an interrupted run would keep the old prefix alive
         shutil.rmtree(self.path, ignore_errors=True)
+        if os.path.exists(self.path + "-tools.log"):
+            os.remove(self.path + "-tools.log")
         os.makedirs(self.path)
-        # The server is started first and kept until stop(): the set-up then runs in one server,
-        # and no run pays for starting a new one with its services.
-        self._wine_tool("wineserver", "--persistent")
+        # The server is started first and kept between the runs: the set-up then runs in one
+        # server, and no run pays for starting a new one with its services. stop() ends it; should
+        # the suite be killed before, it ends by itself once idle for a while.
+        self._wine_tool("wineserver", f"--persistent={SERVER_IDLE_SECONDS}")
         self._wine_tool("wine", "wineboot", "--init")
         os.makedirs(self.updater_dir)
         os.makedirs(self.work_dir)
         shutil.copy(UPDATER, os.path.join(self.updater_dir, UPDATER_NAME))
-        self.version = "win7"  # what a new prefix reports
+        self.version = None
 
     def set_windows_version(self, version):
         """Switches the reported Windows version ("win10", "win7") without any dialog."""
-        if version != self.version:
-            self._wine_tool("wine", "winecfg", "/v", version)
-            self.version = version
+        if version == self.version:
+            return
+        self._wine_tool("wine", "winecfg", "/v", version)
+        # A switch that did not happen would otherwise look like a fault of the program.
+        reported = self._wine_tool("wine", "cmd", "/c", "ver")
+        if WINDOWS_VERSIONS[version] not in reported:
+            raise RuntimeError(f"the prefix reports {reported.strip()!r} instead of {version}")
+        self.version = version
 
     def install_driver(self, library):
         """Puts `library` into system32 as the driver, or removes the driver when None."""
@@ -103,6 +126,11 @@ class WinePrefix:
             subprocess.run(["wineserver", "--wait"], env=env, timeout=60,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def discard(self):
+        """Stops the prefix and deletes it (some 700 MB); the runs' output files stay."""
+        self.stop()
+        shutil.rmtree(self.path, ignore_errors=True)
+
     @staticmethod
     def windows_path(*parts):
         """The Windows form of a path below drive C, e.g. windows_path("updater", "x.exe")."""
@@ -110,20 +138,28 @@ class WinePrefix:
 
 
 _shared = None
+_creation_error = None
 
 
 def shared_prefix():
     """The suite's one prefix, created at the first call and stopped when the suite ends."""
-    global _shared
+    global _shared, _creation_error
+    if _creation_error is not None:
+        raise RuntimeError("the Wine prefix could not be created") from _creation_error
     if _shared is None:
         if not PREFIX_DIR:
             raise RuntimeError("ARGB_WINE_PREFIX is not set; run the suite through CTest")
         prefix = WinePrefix(PREFIX_DIR)
-        atexit.register(prefix.stop)
-        # CTest ends a test that runs too long with SIGTERM: stop the server then as well.
-        signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
+        atexit.register(prefix.discard)
+        # A SIGTERM (an interrupted job) ends the suite like Ctrl+C, which unittest does not catch,
+        # so the exit handler stops the server then too; after a SIGKILL it ends once idle.
+        signal.signal(signal.SIGTERM, signal.default_int_handler)
         started = time.monotonic()
-        prefix.create()
+        try:
+            prefix.create()
+        except Exception as error:
+            _creation_error = error  # once is enough: every test would try again for seconds
+            raise
         print(f"Wine prefix created in {time.monotonic() - started:.1f} s", file=sys.stderr)
         _shared = prefix
     return _shared
@@ -165,6 +201,7 @@ class WineRun:
         deadline = time.monotonic() + timeout
         while wanted not in self.output() or not self._reads_single_keys():
             if self.process.poll() is not None:
+                self._close_terminal()
                 raise AssertionError(f"exited ({self.process.returncode}) before asking for a key "
                                      f"after {wanted!r}; output: {self.output()!r}")
             if time.monotonic() > deadline:
