@@ -65,6 +65,10 @@ class RunDialogueTest(unittest.TestCase):
 
     def test_version_queries_are_paced(self):
         session = self.start(VERSION_BAD_READS=5)
+        # Each dot shows while the program pauses, not at its end.
+        session.expect("Detected FW version.")
+        self.assertIsNone(session.process.poll())
+        self.assertNotIn(b"..", session.output)
         session.wait(timeout=10)
         # Five queries of 100 ms and four pauses of 300 ms.
         self.assertGreaterEqual(session.elapsed, 1.7)
