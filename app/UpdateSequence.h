@@ -15,8 +15,7 @@ class UpdateSequence {
   static constexpr std::uint32_t kPauseBeforeEraseMs = 200;
 
   UpdateSequence(platform::Console& console, platform::Sleeper& sleeper,
-                 iap::UpdaterContext& context, const std::uint8_t* image,
-                 std::uint32_t imageLength)
+                 iap::UpdaterContext& context, const std::uint8_t* image, std::uint32_t imageLength)
       : console_(console),
         sleeper_(sleeper),
         context_(context),

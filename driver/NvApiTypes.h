@@ -63,7 +63,8 @@ inline constexpr std::uint32_t kIdCallEndHook = 0x593E8644;
 extern "C" {
 using QueryInterfaceFn = void* (*)(std::uint32_t id);
 using InitializeFn = NvApiStatus (*)();
-using EnumPhysicalGpusFn = NvApiStatus (*)(GpuHandle handles[kMaxPhysicalGpus], std::uint32_t* count);
+using EnumPhysicalGpusFn = NvApiStatus (*)(GpuHandle handles[kMaxPhysicalGpus],
+                                           std::uint32_t* count);
 using I2cTransferFn = NvApiStatus (*)(GpuHandle gpu, I2cInfo* info, std::uint32_t* unknown);
 using CallBeginHookFn = void (*)(std::uint32_t id, std::uint64_t* cookie);
 using CallEndHookFn = void (*)(std::uint32_t id, std::uint64_t cookie, NvApiStatus status);

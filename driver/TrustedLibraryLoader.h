@@ -17,7 +17,8 @@ class TrustedLibraryLoader {
   static constexpr std::uint32_t kLegacyBuild = 7600;
   static constexpr std::size_t kPreloadCount = 6;
   static constexpr std::array<const char16_t*, kPreloadCount> kPreloadNames = {
-      u"msasn1.dll", u"cryptnet.dll", u"drvstore.dll", u"devobj.dll", u"wldp.dll", u"cryptbase.dll"};
+      u"msasn1.dll", u"cryptnet.dll", u"drvstore.dll",
+      u"devobj.dll", u"wldp.dll",     u"cryptbase.dll"};
 
   explicit TrustedLibraryLoader(platform::OsServices& os) : os_(os) {}
 

@@ -10,7 +10,8 @@ namespace {
 constexpr std::uint32_t kRequestLength = 7;
 constexpr std::uint32_t kResponseLength = 8;
 constexpr std::uint32_t kVersionOffsetInResponse = 4;
-// The application firmware needs this long to prepare its answer, and again before the next request.
+// The application firmware needs this long to prepare its answer, and again before the next
+// request.
 constexpr std::uint32_t kVersionQueryPauseMs = 50;
 
 }  // namespace

@@ -6,7 +6,8 @@
 
 namespace argb::i2c {
 
-// What the IAP client needs from the bus: one write per frame and one acknowledgement read per poll.
+// What the IAP client needs from the bus: one write per frame and one acknowledgement read per
+// poll.
 class I2cBus {
  public:
   virtual ~I2cBus() = default;

@@ -47,10 +47,9 @@ bool I2cTransport::i2cPollAck(const I2cFrame& frame) {
   record.cbSize = kAckReplyLength;
   std::uint32_t argument = kPollArgument;
   if (nvApi_.NvAPI_I2CReadEx(gpuHandles_[0], &record, &argument) != driver::kNvApiOk) return false;
-  const std::uint32_t value = static_cast<std::uint32_t>(reply[0]) |
-                              static_cast<std::uint32_t>(reply[1]) << 8 |
-                              static_cast<std::uint32_t>(reply[2]) << 16 |
-                              static_cast<std::uint32_t>(reply[3]) << 24;
+  const std::uint32_t value =
+      static_cast<std::uint32_t>(reply[0]) | static_cast<std::uint32_t>(reply[1]) << 8 |
+      static_cast<std::uint32_t>(reply[2]) << 16 | static_cast<std::uint32_t>(reply[3]) << 24;
   return value != 0;
 }
 

@@ -64,8 +64,8 @@ TEST_F(UpdateRunTest, FiveFailedQueriesGiveFourDotsAndFourPausesThenStop) {
       "F:Detected FW version", "S:.", "S:.", "S:.", "S:.", "F:Cannot get MCU FW version.\n"};
   ASSERT_GE(fake.writes.size(), expectedTail.size());
   EXPECT_EQ(std::vector<std::string>(fake.writes.end() - 6, fake.writes.end()), expectedTail);
-  const std::vector<std::uint32_t> pauses = {50, 50, 300, 50, 50, 300, 50, 50, 300,
-                                             50, 50, 300, 50, 50};
+  const std::vector<std::uint32_t> pauses = {50, 50,  300, 50, 50,  300, 50,
+                                             50, 300, 50,  50, 300, 50,  50};
   EXPECT_EQ(fake.sleeps, pauses);
   EXPECT_EQ(fake.keyReads, 0);
 }
@@ -98,19 +98,18 @@ TEST_F(UpdateRunTest, TheAnswerIsEchoedAsOneRawCharacterWithStreamWrites) {
   nvApi.versions = {{0x40, 0x70, 0x00, 0x05}};
   fake.keys = {0xE0, 0x48};
   EXPECT_EQ(run(), 1);
-  const std::vector<std::string> expected = {
-      "S:* Target FW version:40.70.00.09 \n\n",
-      "S:Do you want to continue? (Y/N): \n",
-      "K",
-      "S:You pressed the '",
-      "S:\xE0",
-      "S:' key.",
-      "E",
-      "S:Invalid input. Exiting...",
-      "E",
-      "S:\nPress anykey to close the update.",
-      "E",
-      "K"};
+  const std::vector<std::string> expected = {"S:* Target FW version:40.70.00.09 \n\n",
+                                             "S:Do you want to continue? (Y/N): \n",
+                                             "K",
+                                             "S:You pressed the '",
+                                             "S:\xE0",
+                                             "S:' key.",
+                                             "E",
+                                             "S:Invalid input. Exiting...",
+                                             "E",
+                                             "S:\nPress anykey to close the update.",
+                                             "E",
+                                             "K"};
   ASSERT_GE(fake.writes.size(), expected.size());
   EXPECT_EQ(std::vector<std::string>(fake.writes.end() - 12, fake.writes.end()), expected);
   EXPECT_TRUE(fake.keys.empty()) << "the second code closed the run";

@@ -108,9 +108,9 @@ TEST_F(UpdateSequenceTest, EachLaterStepStopsWithItsOwnResultAndNothingAfterIt) 
     const char* expectedEnd;
   };
   const Case cases[] = {
-      {2, true, "FW Erase\nIAP_INTERFACE_ERROR"},   {3, false, "Prepare CRC\nIAP_TIMEOUT"},
-      {40, true, "Flash FW\nIAP_INTERFACE_ERROR"},  {87, false, "Check CRC\nIAP_TIMEOUT"},
-      {88, false, "Check CRC\nIAP_TIMEOUT"},        {89, true, "Exit updater\nIAP_INTERFACE_ERROR"},
+      {2, true, "FW Erase\nIAP_INTERFACE_ERROR"},  {3, false, "Prepare CRC\nIAP_TIMEOUT"},
+      {40, true, "Flash FW\nIAP_INTERFACE_ERROR"}, {87, false, "Check CRC\nIAP_TIMEOUT"},
+      {88, false, "Check CRC\nIAP_TIMEOUT"},       {89, true, "Exit updater\nIAP_INTERFACE_ERROR"},
       {90, false, "Exit updater\nIAP_TIMEOUT"},
   };
   for (const Case& c : cases) {

@@ -28,13 +28,20 @@ struct FakeDriver {
     active->queries.push_back(id);
     if (active->missingIds.count(id) != 0) return nullptr;
     switch (id) {
-      case kIdInitialize: return reinterpret_cast<void*>(&initialize);
-      case kIdEnumPhysicalGpus: return reinterpret_cast<void*>(&enumerate);
-      case kIdI2cWriteEx: return reinterpret_cast<void*>(&write);
-      case kIdI2cReadEx: return reinterpret_cast<void*>(&read);
-      case kIdCallBeginHook: return reinterpret_cast<void*>(&begin);
-      case kIdCallEndHook: return reinterpret_cast<void*>(&end);
-      default: return nullptr;
+      case kIdInitialize:
+        return reinterpret_cast<void*>(&initialize);
+      case kIdEnumPhysicalGpus:
+        return reinterpret_cast<void*>(&enumerate);
+      case kIdI2cWriteEx:
+        return reinterpret_cast<void*>(&write);
+      case kIdI2cReadEx:
+        return reinterpret_cast<void*>(&read);
+      case kIdCallBeginHook:
+        return reinterpret_cast<void*>(&begin);
+      case kIdCallEndHook:
+        return reinterpret_cast<void*>(&end);
+      default:
+        return nullptr;
     }
   }
   static NvApiStatus initialize() {

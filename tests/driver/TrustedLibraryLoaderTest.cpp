@@ -53,8 +53,8 @@ TEST_F(TrustedLibraryLoaderTest, OlderSystemsLoadFullSystemPathsWithNoFlags) {
 }
 
 TEST_F(TrustedLibraryLoaderTest, NamesWithAPathSeparatorAreRefusedBeforeAnythingElse) {
-  for (const char16_t* name : {u"..\\nvapi64.dll", u"sub/nvapi64.dll", u"C:\\x\\nvapi64.dll",
-                               u"nvapi64.dll/"}) {
+  for (const char16_t* name :
+       {u"..\\nvapi64.dll", u"sub/nvapi64.dll", u"C:\\x\\nvapi64.dll", u"nvapi64.dll/"}) {
     fake.lastError = 5;
     EXPECT_EQ(loader.LoadTrustedLibrary(name, 0x800), nullptr);
     EXPECT_EQ(fake.lastError, platform::kErrorBadArguments);

@@ -49,7 +49,7 @@ class FakePlatform : public platform::Platform,
   std::vector<platform::ModuleHandle> frees;
   std::vector<std::string> events;
   std::vector<std::uint32_t> sleeps;
-  std::string output;  // everything written to the console, in order
+  std::string output;               // everything written to the console, in order
   std::vector<std::string> writes;  // "F:" formatted, "S:" stream, "E" line end with flush
   int versionTests = 0;
   int keyReads = 0;

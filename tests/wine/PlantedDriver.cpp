@@ -14,7 +14,9 @@ using argb::emulator::I2cRecordV3;
 
 constexpr std::uint8_t kVersionReply[8] = {0x81, 0x00, 0x00, 0x00, 0x66, 0x66, 0x66, 0x66};
 
-std::int32_t initialize() { return 0; }
+std::int32_t initialize() {
+  return 0;
+}
 
 std::int32_t enumPhysicalGpus(GpuHandle* handles, std::uint32_t* count) {
   static int gpu;
@@ -23,7 +25,9 @@ std::int32_t enumPhysicalGpus(GpuHandle* handles, std::uint32_t* count) {
   return 0;
 }
 
-std::int32_t i2cWriteEx(GpuHandle, I2cRecordV3*, std::uint32_t*) { return 0; }
+std::int32_t i2cWriteEx(GpuHandle, I2cRecordV3*, std::uint32_t*) {
+  return 0;
+}
 
 std::int32_t i2cReadEx(GpuHandle, I2cRecordV3* record, std::uint32_t*) {
   if (record->cbSize == sizeof kVersionReply) {
