@@ -11,9 +11,10 @@ using ModuleHandle = void*;
 using ProcAddress = void (*)();
 
 // Storage for one operating-system critical section (CRITICAL_SECTION on Windows). Kept opaque so
-// nothing above the platform layer sees an OS header.
+// nothing above the platform layer sees an OS header. Pointer alignment is all either backend
+// needs, and more would pad the objects that hold one.
 struct CriticalSection {
-  alignas(16) unsigned char storage[64];
+  alignas(8) unsigned char storage[64];
 };
 
 // Windows error codes that callers test for; the Linux stand-ins report the same numbers.
