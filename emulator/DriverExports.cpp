@@ -9,8 +9,9 @@
 
 #include "emulator/EmulatedDriver.h"
 
+// On Windows exports.def names the one export; elsewhere everything else is hidden.
 #if defined(_WIN32)
-#define ARGB_EMULATOR_EXPORT __declspec(dllexport)
+#define ARGB_EMULATOR_EXPORT
 #else
 #define ARGB_EMULATOR_EXPORT __attribute__((visibility("default")))
 #endif

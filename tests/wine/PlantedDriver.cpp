@@ -45,7 +45,8 @@ void* address(Function* function) {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) void* nvapi_QueryInterface(std::uint32_t id) {
+// Exported through PlantedDriver.def.
+extern "C" void* nvapi_QueryInterface(std::uint32_t id) {
   namespace emu = argb::emulator;
   switch (id) {
     case emu::kIdInitialize:
