@@ -82,6 +82,14 @@ class TerminalSession:
             self._pump(0.005)
         os.write(self.master, keys.encode("latin-1") if isinstance(keys, str) else keys)
 
+    def answer_and_close(self, answer, closing_key="x"):
+        """Answers the confirmation, then the closing prompt; returns (output, exit code)."""
+        self.expect(CONFIRMATION)
+        self.type_key(answer)
+        self.expect(CLOSING_PROMPT)
+        self.type_key(closing_key)
+        return self.wait()
+
     def wait(self, timeout=60.0):
         """Waits for the exit without typing anything; returns (output text, exit code)."""
         deadline = time.monotonic() + timeout

@@ -177,12 +177,7 @@ class DriverLibraryTest(unittest.TestCase):
 
     def test_emulated_driver_in_the_system_directory(self):
         shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
-        session = self.start()
-        session.expect(CONFIRMATION)
-        session.type_key("n")
-        session.expect(CLOSING_PROMPT)
-        session.type_key("n")
-        output, code = session.wait()
+        output, code = self.start().answer_and_close("n")
         self.assertEqual(output, BANNER + "Detected FW version:40.70.00.05\n" + CONFIRMATION +
                          "You pressed the 'n' key.\nExiting...\n" + CLOSING_PROMPT)
         self.assertEqual(code, 0)

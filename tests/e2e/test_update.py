@@ -94,12 +94,7 @@ class UpdateTest(unittest.TestCase):
         self.assertIn("erase 0x1800..0xFFFF: acknowledged", steps)
         self.assertIn("block 81/81 to 0x4000: acknowledged", steps)
 
-        second = self.start()
-        second.expect(CONFIRMATION)
-        second.type_key("n")
-        second.expect(CLOSING_PROMPT)
-        second.type_key("n")
-        output, code = second.wait()
+        output, code = self.start().answer_and_close("n")
         self.assertIn("Detected FW version:40.70.00.09\n", output)
         self.assertEqual(code, 0)
 
