@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "app/ConsoleTexts.h"
@@ -28,6 +29,24 @@ void UpdateRun::writeBanner() {
   for (const char* line : kBanner) console_.writeFormatted(line);
 }
 
+bool UpdateRun::takeRunLock() {
+  const platform::RunLock::Result lock = runLock_.take();
+  switch (lock.outcome) {
+    case platform::RunLock::Outcome::kTaken:
+      return true;
+    case platform::RunLock::Outcome::kHeldByAnotherRun:
+      console_.writeFormatted(
+          "Another update is running. Let it finish, then start this program again.\n");
+      return false;
+    case platform::RunLock::Outcome::kFailed:
+      break;
+  }
+  // Never without it: a second run could interleave its frames with this one's.
+  console_.writeFormatted("Cannot take the lock that keeps to one update at a time (" + lock.cause +
+                          ").\n");
+  return false;
+}
+
 bool UpdateRun::readVersion(std::uint8_t version[i2c::I2cTransport::kVersionLength]) {
   console_.writeFormatted("Detected FW version");
   for (int attempt = 0; attempt < kVersionQueries; ++attempt) {
@@ -48,20 +67,30 @@ bool UpdateRun::passesVersionGate(const std::uint8_t version[i2c::I2cTransport::
   return static_cast<long>(version[0]) == expected0 && static_cast<long>(version[1]) == expected1;
 }
 
-int UpdateRun::confirmAndContinue() {
+char UpdateRun::askToContinue() {
   console_.writeStream("* Target FW version:40.70.00.09 \n\n");
+  // A key typed during the version queries must not answer a question it never saw.
+  console_.discardTypedAhead();
   console_.writeStream("Do you want to continue? (Y/N): \n");
   const char answer = static_cast<char>(console_.readKey());
   console_.writeStream("You pressed the '");
   console_.writeStream(std::string_view(&answer, 1));
   console_.writeStream("' key.");
   console_.writeStreamLineEnd();
+  return answer;
+}
 
-  if (answer == 'Y' || answer == 'y') {
-    console_.writeStream("Continuing...\n");
-    console_.writeStreamLineEnd();
-    return sequence_.run();
-  }
+int UpdateRun::startUpdate(ControllerMode mode) {
+  // From here on the user's terminal must not cut the update off halfway.
+  guard_.enterWritePhase();
+  console_.writeStream("Continuing...\n");
+  console_.writeStreamLineEnd();
+  return sequence_.run(mode);
+}
+
+int UpdateRun::confirmAndContinue() {
+  const char answer = askToContinue();
+  if (answer == 'Y' || answer == 'y') return startUpdate(ControllerMode::kApplication);
   if (answer == 'N' || answer == 'n') {
     console_.writeStream("Exiting...");
     console_.writeStreamLineEnd();
@@ -74,15 +103,35 @@ int UpdateRun::confirmAndContinue() {
   return kExitInvalidAnswer;
 }
 
+int UpdateRun::recoverFromLoader() {
+  // Only the loader answers at its address; nothing has been written to the bus so far.
+  if (transport_.i2cProbe(i2c::kLoaderAddress) != 0) return endEarly();
+  console_.writeFormatted(
+      "The controller is in its update loader: its firmware is missing or incomplete.\n");
+  const char answer = askToContinue();
+  if (answer == 'Y' || answer == 'y') return startUpdate(ControllerMode::kLoader);
+  console_.writeStream(answer == 'N' || answer == 'n' ? "Exiting..." : "Invalid input. Exiting...");
+  console_.writeStreamLineEnd();
+  closingPrompt(console_);
+  // Declined or not, the controller still has no firmware.
+  return kExitFailure;
+}
+
+int UpdateRun::endEarly() {
+  keepEndingReadable(console_);
+  return kExitFailure;
+}
+
 int UpdateRun::run() {
   writeBanner();
+  if (!takeRunLock()) return endEarly();
   if (transport_.i2cInit() != 0) {
     console_.writeFormatted("NvAPI initialization failed.\n");
-    return kExitFailure;
+    return endEarly();
   }
 
   std::uint8_t version[i2c::I2cTransport::kVersionLength] = {};
-  if (!readVersion(version)) return kExitFailure;
+  if (!readVersion(version)) return recoverFromLoader();
   char versionLine[32];
   std::snprintf(versionLine, sizeof versionLine, ":%02x.%02x.%02x.%02x\n", version[0], version[1],
                 version[2], version[3]);

@@ -16,8 +16,10 @@ int main() {
   driver::DriverFront driverFront(platform->os(), loader);
   i2c::I2cTransport transport(driverFront, platform->sleeper());
   iap::UpdaterContext updaterContext(transport, platform->sleeper());
-  app::UpdateSequence sequence(platform->console(), platform->sleeper(), updaterContext,
-                               app::kFirmwareImage, app::kFirmwareImageLength);
-  app::UpdateRun run(platform->console(), platform->sleeper(), transport, sequence);
+  app::UpdateSequence sequence(platform->console(), platform->sleeper(),
+                               platform->writePhaseGuard(), updaterContext, app::kFirmwareImage,
+                               app::kFirmwareImageLength);
+  app::UpdateRun run(platform->console(), platform->sleeper(), transport, sequence,
+                     platform->runLock(), platform->writePhaseGuard());
   return run.run();
 }

@@ -7,7 +7,6 @@
 namespace argb::i2c {
 namespace {
 
-constexpr std::uint32_t kAckReplyLength = 4;
 constexpr std::uint32_t kWriteArgument = 0;
 constexpr std::uint32_t kPollArgument = 1;
 
@@ -36,17 +35,27 @@ std::int32_t I2cTransport::i2cWrite(const I2cFrame& frame) {
   return nvApi_.NvAPI_I2CWriteEx(gpuHandles_[0], &record, &argument);
 }
 
-bool I2cTransport::i2cPollAck(const I2cFrame& frame) {
+std::int32_t I2cTransport::readAckReply(std::uint32_t address,
+                                        std::uint8_t (&reply)[kAckReplyLength]) {
   // The driver wants a register pointer even when no register byte is sent.
   std::uint8_t registerScratch = 0;
-  std::uint8_t reply[kAckReplyLength] = {};
-  driver::I2cInfo record = makeControllerRecord(static_cast<std::uint8_t>(frame.deviceAddress));
+  driver::I2cInfo record = makeControllerRecord(static_cast<std::uint8_t>(address));
   record.pbI2cRegAddress = &registerScratch;
   record.regAddrSize = 0;
   record.pbData = reply;
   record.cbSize = kAckReplyLength;
   std::uint32_t argument = kPollArgument;
-  if (nvApi_.NvAPI_I2CReadEx(gpuHandles_[0], &record, &argument) != driver::kNvApiOk) return false;
+  return nvApi_.NvAPI_I2CReadEx(gpuHandles_[0], &record, &argument);
+}
+
+std::int32_t I2cTransport::i2cProbe(std::uint32_t address) {
+  std::uint8_t reply[kAckReplyLength] = {};
+  return readAckReply(address, reply);
+}
+
+bool I2cTransport::i2cPollAck(const I2cFrame& frame) {
+  std::uint8_t reply[kAckReplyLength] = {};
+  if (readAckReply(frame.deviceAddress, reply) != driver::kNvApiOk) return false;
   const std::uint32_t value =
       static_cast<std::uint32_t>(reply[0]) | static_cast<std::uint32_t>(reply[1]) << 8 |
       static_cast<std::uint32_t>(reply[2]) << 16 | static_cast<std::uint32_t>(reply[3]) << 24;

@@ -25,6 +25,9 @@ class I2cTransport final : public I2cBus {
   std::int32_t i2cInit();
   std::int32_t i2cWrite(const I2cFrame& frame) override;
   bool i2cPollAck(const I2cFrame& frame) override;
+  // One read like an acknowledgement poll at `address`, judged by the driver's status alone: 0
+  // means something answers there. Tells a controller left in its loader from no controller at all.
+  std::int32_t i2cProbe(std::uint32_t address);
   // Reads the application firmware's 4-byte version; on a failed read `version` is untouched.
   std::int32_t readFwVersion(std::uint8_t version[kVersionLength]);
 
@@ -33,6 +36,10 @@ class I2cTransport final : public I2cBus {
   }
 
  private:
+  static constexpr std::uint32_t kAckReplyLength = 4;
+  // The 4-byte acknowledgement read at `address`; the driver's status.
+  std::int32_t readAckReply(std::uint32_t address, std::uint8_t (&reply)[kAckReplyLength]);
+
   driver::NvApi& nvApi_;
   platform::Sleeper& sleeper_;
   std::array<driver::GpuHandle, driver::kMaxPhysicalGpus> gpuHandles_{};

@@ -41,7 +41,7 @@ IapResult UpdaterContext::iapPrepareCrc(std::uint32_t address) {
   return sender.send(buildDataBlock(info));
 }
 
-IapResult UpdaterContext::iapFlash(std::uint32_t address) {
+IapResult UpdaterContext::iapFlash(std::uint32_t address, FlashProgress* progress) {
   if (!holdsUsableImage()) {
     return kIapCanNotFindApFile;
   }
@@ -50,11 +50,16 @@ IapResult UpdaterContext::iapFlash(std::uint32_t address) {
       sender.send(buildCommandFrame(IapCommand::kWrite, kApplicationStart, imageFlashEnd()));
   // The blocks carry no address: the loader places them one after the other from the start.
   const auto bytes = imageBytes();
+  const auto blocksInAll =
+      static_cast<std::uint32_t>((bytes.size() + kDataBlockPayload - 1) / kDataBlockPayload);
+  std::uint32_t blocksDone = 0;
   std::size_t offset = 0;
   while (result == kIapOk && offset < bytes.size()) {
     const std::size_t count = std::min(kDataBlockPayload, bytes.size() - offset);
     result = sender.send(buildDataBlock(bytes.subspan(offset, count)));
     offset += count;
+    if (result == kIapOk && progress != nullptr)
+      progress->blockAcknowledged(++blocksDone, blocksInAll);
   }
   return result;
 }

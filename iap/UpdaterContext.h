@@ -5,6 +5,7 @@
 #include <span>
 
 #include "i2c/I2cBus.h"
+#include "iap/FlashProgress.h"
 #include "iap/IapFrames.h"
 #include "iap/IapResult.h"
 #include "platform/Sleeper.h"
@@ -24,8 +25,9 @@ class UpdaterContext {
   IapResult iapErase(std::uint32_t address);
   // Writes the information block (image CRC and covered length) to its place in flash.
   IapResult iapPrepareCrc(std::uint32_t address);
-  // Programs the image from the application start, 128 bytes per data block.
-  IapResult iapFlash(std::uint32_t address);
+  // Programs the image from the application start, 128 bytes per data block; `progress`, when
+  // given, hears of every acknowledged block.
+  IapResult iapFlash(std::uint32_t address, FlashProgress* progress = nullptr);
   // Asks the loader to check flash from offset 40 to the image end against the image CRC.
   IapResult iapCheckCrc(std::uint32_t address);
 
@@ -34,10 +36,10 @@ class UpdaterContext {
   void setImage(const std::uint8_t* bytes, std::uint32_t length);
   const std::uint8_t* image() const { return image_.get(); }
   std::uint32_t imageLength() const { return imageLength_; }
-
- private:
   // An image the CRC can cover: more than its first 40 bytes.
   bool holdsUsableImage() const;
+
+ private:
   std::span<const std::uint8_t> imageBytes() const { return {image_.get(), imageLength_}; }
   // Address of the image's last byte in flash, in 32-bit arithmetic as the loader receives it.
   std::uint32_t imageFlashEnd() const;

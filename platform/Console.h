@@ -17,9 +17,22 @@ class Console {
   // std::endl: a line end, then a flush.
   virtual void writeStreamLineEnd() = 0;
 
-  // One key without echo and without Enter. A key that sends two codes yields its first code
-  // here and its second on the next read. -1 when no key can be read any more.
+  // One key without echo and without Enter. A key that sends two codes (0x00 or 0xE0 first)
+  // yields its first code, and its second is taken with it, so one key press answers one read.
+  // -1 when no key can be read any more.
   virtual int readKey() = 0;
+
+  // Drops the keys typed before now, so that only a key pressed once a question is on screen
+  // answers it. Nothing is dropped when input is not a terminal: there each byte is one key of a
+  // script.
+  virtual void discardTypedAhead() = 0;
+
+  // True when standard output is a console or terminal, not a file or pipe.
+  virtual bool outputIsInteractive() = 0;
+
+  // True when the console window closes with the program (it is the only process attached, as
+  // when started from Explorer), so that a last message would vanish unread.
+  virtual bool closesWithProgram() = 0;
 };
 
 }  // namespace argb::platform

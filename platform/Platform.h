@@ -4,7 +4,9 @@
 
 #include "platform/Console.h"
 #include "platform/OsServices.h"
+#include "platform/RunLock.h"
 #include "platform/Sleeper.h"
+#include "platform/WritePhaseGuard.h"
 
 namespace argb::platform {
 
@@ -16,6 +18,8 @@ class Platform {
   virtual OsServices& os() = 0;
   virtual Console& console() = 0;
   virtual Sleeper& sleeper() = 0;
+  virtual RunLock& runLock() = 0;
+  virtual WritePhaseGuard& writePhaseGuard() = 0;
 };
 
 std::unique_ptr<Platform> createSystemPlatform();

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxConsole.h"
 
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,11 +44,6 @@ void LinuxConsole::write(std::string_view text) {
 }
 
 int LinuxConsole::readKey() {
-  if (pendingCode_) {
-    const int code = *pendingCode_;
-    pendingCode_.reset();
-    return code;
-  }
   if (::isatty(input_) != 0) return readTerminalKey();
   const std::optional<unsigned char> byte = readByte();
   return byte ? *byte : kNoMoreKeys;
@@ -70,8 +66,15 @@ int LinuxConsole::readEscapeSequence() {
   // A lone ESC and a sequence without a console key both read as ESC, with nothing left over.
   const std::optional<ConsoleKeyCodes> codes = consoleKeyCodes(afterEscape);
   if (!codes) return kEscape;
-  pendingCode_ = codes->scanCode;
   return codes->prefix;
+}
+
+void LinuxConsole::discardTypedAhead() {
+  if (::isatty(input_) != 0) ::tcflush(input_, TCIFLUSH);
+}
+
+bool LinuxConsole::outputIsInteractive() {
+  return ::isatty(::fileno(output_)) != 0;
 }
 
 std::optional<unsigned char> LinuxConsole::readByte() {

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <ostream>
 
+#include "platform/windows/WindowsHeaders.h"
+
 namespace argb::platform {
 
 // Each text is flushed so that it is on the console at its write, before any pause or key read.
@@ -22,8 +24,40 @@ void WindowsConsole::writeStreamLineEnd() {
   std::cout << std::endl;
 }
 
+namespace {
+
+// _getch's first code of a key that sends two: a function key, then a cursor or other extended key.
+constexpr int kFunctionKeyPrefix = 0x00;
+constexpr int kExtendedKeyPrefix = 0xE0;
+
+bool isConsole(DWORD standardHandle) {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(standardHandle), &mode) != 0;
+}
+
+}  // namespace
+
 int WindowsConsole::readKey() {
-  return ::_getch();
+  const int code = ::_getch();
+  // The second code belongs to the same key press; left waiting it would answer the next read.
+  if (code == kFunctionKeyPrefix || code == kExtendedKeyPrefix) ::_getch();
+  return code;
+}
+
+void WindowsConsole::discardTypedAhead() {
+  // Redirected input is a script whose every byte is meant as a key.
+  if (isConsole(STD_INPUT_HANDLE)) ::FlushConsoleInputBuffer(::GetStdHandle(STD_INPUT_HANDLE));
+}
+
+bool WindowsConsole::outputIsInteractive() {
+  return isConsole(STD_OUTPUT_HANDLE);
+}
+
+bool WindowsConsole::closesWithProgram() {
+  // A console of its own (from Explorer, a shortcut or the elevation prompt) lists only this
+  // process; one shared with cmd.exe or PowerShell lists the shell too.
+  DWORD processes[2] = {};
+  return ::GetConsoleProcessList(processes, 2) == 1;
 }
 
 }  // namespace argb::platform

@@ -12,6 +12,9 @@ class WindowsConsole final : public Console {
   void writeStream(std::string_view text) override;
   void writeStreamLineEnd() override;
   int readKey() override;
+  void discardTypedAhead() override;
+  bool outputIsInteractive() override;
+  bool closesWithProgram() override;
 };
 
 }  // namespace argb::platform

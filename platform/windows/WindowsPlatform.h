@@ -3,7 +3,9 @@
 #include "platform/Platform.h"
 #include "platform/windows/WindowsConsole.h"
 #include "platform/windows/WindowsOsServices.h"
+#include "platform/windows/WindowsRunLock.h"
 #include "platform/windows/WindowsSleeper.h"
+#include "platform/windows/WindowsWritePhaseGuard.h"
 
 namespace argb::platform {
 
@@ -12,11 +14,15 @@ class WindowsPlatform final : public Platform {
   OsServices& os() override { return os_; }
   Console& console() override { return console_; }
   Sleeper& sleeper() override { return sleeper_; }
+  RunLock& runLock() override { return runLock_; }
+  WritePhaseGuard& writePhaseGuard() override { return writePhaseGuard_; }
 
  private:
   WindowsOsServices os_;
   WindowsConsole console_;
   WindowsSleeper sleeper_;
+  WindowsRunLock runLock_;
+  WindowsWritePhaseGuard writePhaseGuard_;
 };
 
 }  // namespace argb::platform

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "app/firmware/FirmwareImage.h"
@@ -11,26 +14,50 @@
 namespace argb::app {
 namespace {
 
+std::string transaction(const char* kind, const driver::I2cInfo* info) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%s 0x%02X", kind, static_cast<unsigned>(info->i2cDevAddress));
+  return text;
+}
+
 // A driver whose controller answers the version query from a script: a version, or a failure.
+// Acknowledgement reads (no register byte) get `loaderStatus` and, on 0, an acknowledgement.
+// Every call joins the platform's timeline.
 class VersionScriptNvApi : public driver::NvApi {
  public:
+  explicit VersionScriptNvApi(std::vector<std::string>& timeline) : timeline_(timeline) {}
+
   driver::NvApiStatus enumerateStatus = 0;
   std::deque<std::vector<std::uint8_t>> versions;  // empty entry: the read fails
+  driver::NvApiStatus loaderStatus = -1;
   int versionReads = 0;
+  int driverCalls = 0;
 
-  driver::NvApiStatus NvAPI_Initialize() override { return 0; }
+  driver::NvApiStatus NvAPI_Initialize() override {
+    ++driverCalls;
+    return 0;
+  }
   driver::NvApiStatus NvAPI_EnumPhysicalGPUs(driver::GpuHandle handles[driver::kMaxPhysicalGpus],
                                              std::uint32_t* count) override {
+    ++driverCalls;
     handles[0] = this;
     *count = 1;
     return enumerateStatus;
   }
-  driver::NvApiStatus NvAPI_I2CWriteEx(driver::GpuHandle, driver::I2cInfo*,
+  driver::NvApiStatus NvAPI_I2CWriteEx(driver::GpuHandle, driver::I2cInfo* info,
                                        std::uint32_t*) override {
+    ++driverCalls;
+    timeline_.push_back(transaction("write", info));
     return 0;
   }
   driver::NvApiStatus NvAPI_I2CReadEx(driver::GpuHandle, driver::I2cInfo* info,
                                       std::uint32_t*) override {
+    ++driverCalls;
+    timeline_.push_back(transaction("read", info));
+    if (info->regAddrSize == 0) {
+      if (loaderStatus == 0) info->pbData[0] = 1;
+      return loaderStatus;
+    }
     ++versionReads;
     if (versions.empty() || versions.front().empty()) {
       if (!versions.empty()) versions.pop_front();
@@ -40,6 +67,9 @@ class VersionScriptNvApi : public driver::NvApi {
     versions.pop_front();
     return 0;
   }
+
+ private:
+  std::vector<std::string>& timeline_;
 };
 
 class UpdateRunTest : public ::testing::Test {
@@ -47,14 +77,40 @@ class UpdateRunTest : public ::testing::Test {
   int run() {
     i2c::I2cTransport transport(nvApi, fake);
     iap::UpdaterContext context(transport, fake);
-    UpdateSequence sequence(fake, fake, context, kFirmwareImage, kFirmwareImageLength);
-    UpdateRun updateRun(fake, fake, transport, sequence);
+    UpdateSequence sequence(fake, fake, fake, context, kFirmwareImage, kFirmwareImageLength);
+    UpdateRun updateRun(fake, fake, transport, sequence, fake, fake);
     return updateRun.run();
   }
 
+  // The timeline from the first entry equal to `first` on.
+  std::vector<std::string> timelineFrom(const std::string& first) const {
+    const auto start = std::find(fake.timeline.begin(), fake.timeline.end(), first);
+    return {start, fake.timeline.end()};
+  }
+
   testing::FakePlatform fake;
-  VersionScriptNvApi nvApi;
+  VersionScriptNvApi nvApi{fake.timeline};
 };
+
+// Each query: its write, 50 ms, its read, 50 ms; then a dot and 300 ms unless it counted.
+TEST_F(UpdateRunTest, VersionQueriesHappenInThisOrder) {
+  nvApi.versions = {{}, {0, 0, 0, 0}, {0x40, 0x70, 0x00, 0x05}};
+  fake.keys = {'n', 'x'};
+  EXPECT_EQ(run(), 0);
+  std::vector<std::string> expected = {"F:Detected FW version"};
+  for (int query = 0; query < 3; ++query) {
+    expected.insert(expected.end(), {"write 0xC0", "sleep 50", "read 0xC1", "sleep 50"});
+    if (query < 2) expected.insert(expected.end(), {"S:.", "sleep 300"});
+  }
+  expected.insert(expected.end(), {"F::40.70.00.05\n", "S:* Target FW version:40.70.00.09 \n\n",
+                                   "D", "S:Do you want to continue? (Y/N): \n", "K"});
+  const auto answered = timelineFrom("F:Detected FW version");
+  ASSERT_GE(answered.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(answered.begin(), answered.begin() + expected.size()),
+            expected);
+  EXPECT_EQ(fake.timeline.front(), "F:\n================================");
+  EXPECT_EQ(fake.timeline[5], "lock") << "taken right after the banner";
+}
 
 TEST_F(UpdateRunTest, FiveFailedQueriesGiveFourDotsAndFourPausesThenStop) {
   nvApi.versions = {{}, {0, 0x70, 0, 9}, {0xFF, 0x70, 0, 9}, {}, {0, 0, 0, 0}};
@@ -67,6 +123,112 @@ TEST_F(UpdateRunTest, FiveFailedQueriesGiveFourDotsAndFourPausesThenStop) {
   const std::vector<std::uint32_t> pauses = {50, 50,  300, 50, 50,  300, 50,
                                              50, 300, 50,  50, 300, 50,  50};
   EXPECT_EQ(fake.sleeps, pauses);
+  EXPECT_EQ(fake.keyReads, 0);
+}
+
+TEST_F(UpdateRunTest, EarlyEndingsKeepTheirTextOnScreenOnlyWhereTheWindowClosesWithTheProgram) {
+  struct Case {
+    const char* name;
+    platform::RunLock::Outcome lock;
+    driver::NvApiStatus enumerate;
+    const char* lastText;
+  };
+  const Case cases[] = {
+      {"another run", platform::RunLock::Outcome::kHeldByAnotherRun, 0,
+       "F:Another update is running. Let it finish, then start this program again.\n"},
+      {"no lock", platform::RunLock::Outcome::kFailed, 0,
+       "F:Cannot take the lock that keeps to one update at a time (/run/x.lock: Permission "
+       "denied).\n"},
+      {"no driver", platform::RunLock::Outcome::kTaken, -2, "F:NvAPI initialization failed.\n"},
+      {"no controller", platform::RunLock::Outcome::kTaken, 0, "F:Cannot get MCU FW version.\n"},
+  };
+  for (const Case& c : cases) {
+    for (const bool closes : {false, true}) {
+      testing::FakePlatform platform;
+      VersionScriptNvApi driver(platform.timeline);
+      platform.lockResult = {c.lock, "/run/x.lock: Permission denied"};
+      platform.consoleClosesWithProgram = closes;
+      driver.enumerateStatus = c.enumerate;
+      i2c::I2cTransport transport(driver, platform);
+      iap::UpdaterContext context(transport, platform);
+      UpdateSequence sequence(platform, platform, platform, context, kFirmwareImage,
+                              kFirmwareImageLength);
+      EXPECT_EQ(UpdateRun(platform, platform, transport, sequence, platform, platform).run(), -1);
+      std::vector<std::string> ending = {c.lastText};
+      if (closes)
+        ending.insert(ending.end(), {"D", "S:\nPress anykey to close the update.", "E", "K"});
+      ASSERT_GE(platform.writes.size(), ending.size()) << c.name;
+      EXPECT_EQ(std::vector<std::string>(platform.writes.end() - static_cast<long>(ending.size()),
+                                         platform.writes.end()),
+                ending)
+          << c.name << " closes: " << closes;
+      if (c.lock != platform::RunLock::Outcome::kTaken) {
+        EXPECT_EQ(driver.driverCalls, 0) << c.name;
+        EXPECT_EQ(platform.writes.size(), 6u + ending.size() - 1) << c.name;
+      }
+    }
+  }
+}
+
+// Only the loader answers: one probe read at its address is all that happens before the answer,
+// and only a 'Y' lets the update start, there.
+TEST_F(UpdateRunTest, AControllerLeftInItsLoaderIsOfferedItsFirmwareBack) {
+  const std::string loaderLine =
+      "F:The controller is in its update loader: its firmware is missing or incomplete.\n";
+  struct Case {
+    int key;
+    int exitCode;
+    const char* verdict;
+  };
+  for (const Case c : {Case{'y', 0, "S:Continuing...\n"}, Case{'N', -1, "S:Exiting..."},
+                       Case{'\r', -1, "S:Invalid input. Exiting..."}}) {
+    testing::FakePlatform platform;
+    VersionScriptNvApi driver(platform.timeline);
+    driver.loaderStatus = 0;
+    platform.keys = {c.key, 'x'};
+    i2c::I2cTransport transport(driver, platform);
+    iap::UpdaterContext context(transport, platform);
+    UpdateSequence sequence(platform, platform, platform, context, kFirmwareImage,
+                            kFirmwareImageLength);
+    EXPECT_EQ(UpdateRun(platform, platform, transport, sequence, platform, platform).run(),
+              c.exitCode);
+    const auto cannot = std::find(platform.timeline.begin(), platform.timeline.end(),
+                                  "F:Cannot get MCU FW version.\n");
+    ASSERT_NE(cannot, platform.timeline.end());
+    const std::vector<std::string> expected = {"read 0x44",
+                                               loaderLine,
+                                               "S:* Target FW version:40.70.00.09 \n\n",
+                                               "D",
+                                               "S:Do you want to continue? (Y/N): \n",
+                                               "K",
+                                               "S:You pressed the '",
+                                               std::string("S:") + static_cast<char>(c.key),
+                                               "S:' key.",
+                                               "E"};
+    ASSERT_GE(platform.timeline.end() - cannot, static_cast<long>(expected.size()) + 2);
+    EXPECT_EQ(std::vector<std::string>(cannot + 1, cannot + 1 + static_cast<long>(expected.size())),
+              expected);
+    auto next = cannot + 1 + static_cast<long>(expected.size());
+    if (c.key == 'y') {
+      EXPECT_EQ(*next++, "guard enter");
+      EXPECT_EQ(*next++, c.verdict);
+      EXPECT_NE(platform.output.find("Continuing...\n\nInitial FW update process.\nFW Erase\n"),
+                std::string::npos);
+      EXPECT_EQ(std::count(next, platform.timeline.end(), "write 0xC0"), 0);
+      EXPECT_EQ(std::count(next, platform.timeline.end(), "write 0x44"), 90);
+    } else {
+      EXPECT_EQ(*next, c.verdict);
+      EXPECT_EQ(std::count(next, platform.timeline.end(), "write 0x44"), 0);
+      EXPECT_EQ(platform.keyReads, 2);
+    }
+  }
+}
+
+TEST_F(UpdateRunTest, NoAnswerAtTheLoaderAddressEndsAsBefore) {
+  nvApi.versions = {{}, {}, {}, {}, {}};
+  EXPECT_EQ(run(), -1);
+  EXPECT_EQ(timelineFrom("F:Cannot get MCU FW version.\n"),
+            (std::vector<std::string>{"F:Cannot get MCU FW version.\n", "read 0x44"}));
   EXPECT_EQ(fake.keyReads, 0);
 }
 
@@ -96,9 +258,10 @@ TEST_F(UpdateRunTest, TheGateComparesTheSecondByteToo) {
 
 TEST_F(UpdateRunTest, TheAnswerIsEchoedAsOneRawCharacterWithStreamWrites) {
   nvApi.versions = {{0x40, 0x70, 0x00, 0x05}};
-  fake.keys = {0xE0, 0x48};
+  fake.keys = {0xE0, 'x'};
   EXPECT_EQ(run(), 1);
   const std::vector<std::string> expected = {"S:* Target FW version:40.70.00.09 \n\n",
+                                             "D",
                                              "S:Do you want to continue? (Y/N): \n",
                                              "K",
                                              "S:You pressed the '",
@@ -107,12 +270,36 @@ TEST_F(UpdateRunTest, TheAnswerIsEchoedAsOneRawCharacterWithStreamWrites) {
                                              "E",
                                              "S:Invalid input. Exiting...",
                                              "E",
+                                             "D",
                                              "S:\nPress anykey to close the update.",
                                              "E",
                                              "K"};
   ASSERT_GE(fake.writes.size(), expected.size());
-  EXPECT_EQ(std::vector<std::string>(fake.writes.end() - 12, fake.writes.end()), expected);
-  EXPECT_TRUE(fake.keys.empty()) << "the second code closed the run";
+  EXPECT_EQ(std::vector<std::string>(fake.writes.end() - 14, fake.writes.end()), expected);
+  EXPECT_TRUE(fake.keys.empty());
+}
+
+TEST_F(UpdateRunTest, OnlyAYesStartsTheWritePhase) {
+  for (const int key : {'Y', 'n', 'q'}) {
+    testing::FakePlatform platform;
+    VersionScriptNvApi driver(platform.timeline);
+    driver.versions = {{0x40, 0x70, 0x00, 0x05}};
+    driver.loaderStatus = 0;
+    platform.keys = {key, 'x'};
+    i2c::I2cTransport transport(driver, platform);
+    iap::UpdaterContext context(transport, platform);
+    UpdateSequence sequence(platform, platform, platform, context, kFirmwareImage,
+                            kFirmwareImageLength);
+    UpdateRun(platform, platform, transport, sequence, platform, platform).run();
+    const auto enter = std::find(platform.timeline.begin(), platform.timeline.end(), "guard enter");
+    if (key != 'Y') {
+      EXPECT_EQ(enter, platform.timeline.end()) << static_cast<char>(key);
+      continue;
+    }
+    ASSERT_NE(enter, platform.timeline.end());
+    EXPECT_EQ(*(enter - 1), "E") << "after the echo of the answer";
+    EXPECT_EQ(*(enter + 1), "S:Continuing...\n") << "before the first text of the update";
+  }
 }
 
 }  // namespace

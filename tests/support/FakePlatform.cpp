@@ -104,21 +104,35 @@ void FakePlatform::leaveCriticalSection(platform::CriticalSection&) {
 void FakePlatform::writeFormatted(std::string_view text) {
   output.append(text);
   writes.push_back("F:" + std::string(text));
+  timeline.push_back(writes.back());
 }
 
 void FakePlatform::writeStream(std::string_view text) {
   output.append(text);
   writes.push_back("S:" + std::string(text));
+  timeline.push_back(writes.back());
 }
 
 void FakePlatform::writeStreamLineEnd() {
   output.push_back('\n');
   writes.push_back("E");
+  timeline.push_back(writes.back());
+}
+
+void FakePlatform::discardTypedAhead() {
+  writes.push_back("D");
+  timeline.push_back(writes.back());
+}
+
+platform::RunLock::Result FakePlatform::take() {
+  timeline.push_back("lock");
+  return lockResult;
 }
 
 int FakePlatform::readKey() {
   ++keyReads;
   writes.push_back("K");
+  timeline.push_back(writes.back());
   if (keys.empty()) return -1;
   const int key = keys.front();
   keys.pop_front();
@@ -128,6 +142,7 @@ int FakePlatform::readKey() {
 void FakePlatform::sleep(std::uint32_t milliseconds) {
   sleeps.push_back(milliseconds);
   events.push_back("sleep " + std::to_string(milliseconds));
+  timeline.push_back(events.back());
 }
 
 }  // namespace argb::testing

@@ -15,11 +15,16 @@ namespace argb::testing {
 std::string narrow(const char16_t* text);
 
 // A recording stand-in for the operating system: nothing is loaded, nothing sleeps, keys come from
-// a script. Every call that matters is appended to `events` in a readable form.
+// a script. Every call that matters is appended to `events` in a readable form. `timeline` holds
+// what the user and the controller would see, in the order it happens: console writes ("F:" and
+// "S:" texts, "E" line end, "K" key read, "D" typed-ahead keys dropped), pauses ("sleep N"), the
+// lock and the write-phase guard; bus fakes append their transactions to it too.
 class FakePlatform : public platform::Platform,
                      public platform::OsServices,
                      public platform::Console,
-                     public platform::Sleeper {
+                     public platform::Sleeper,
+                     public platform::RunLock,
+                     public platform::WritePhaseGuard {
  public:
   struct LoadCall {
     std::string name;
@@ -43,6 +48,9 @@ class FakePlatform : public platform::Platform,
   // Number of localAlloc calls that succeed before the next one fails (negative: never fails).
   int localAllocFailsAfter = -1;
   std::deque<int> keys;
+  bool interactiveOutput = false;
+  bool consoleClosesWithProgram = false;
+  platform::RunLock::Result lockResult{platform::RunLock::Outcome::kTaken, {}};
 
   // --- records -----------------------------------------------------------------------------
   std::vector<LoadCall> loads;
@@ -51,6 +59,7 @@ class FakePlatform : public platform::Platform,
   std::vector<std::uint32_t> sleeps;
   std::string output;               // everything written to the console, in order
   std::vector<std::string> writes;  // "F:" formatted, "S:" stream, "E" line end with flush
+  std::vector<std::string> timeline;
   int versionTests = 0;
   int keyReads = 0;
   int liveAllocations = 0;
@@ -63,6 +72,8 @@ class FakePlatform : public platform::Platform,
   platform::OsServices& os() override { return *this; }
   platform::Console& console() override { return *this; }
   platform::Sleeper& sleeper() override { return *this; }
+  platform::RunLock& runLock() override { return *this; }
+  platform::WritePhaseGuard& writePhaseGuard() override { return *this; }
 
   // --- OsServices --------------------------------------------------------------------------
   platform::ModuleHandle loadLibraryEx(const char16_t* fileName, std::uint32_t flags) override;
@@ -85,6 +96,16 @@ class FakePlatform : public platform::Platform,
   void writeStream(std::string_view text) override;
   void writeStreamLineEnd() override;
   int readKey() override;
+  void discardTypedAhead() override;
+  bool outputIsInteractive() override { return interactiveOutput; }
+  bool closesWithProgram() override { return consoleClosesWithProgram; }
+
+  // --- RunLock -----------------------------------------------------------------------------
+  platform::RunLock::Result take() override;
+
+  // --- WritePhaseGuard ---------------------------------------------------------------------
+  void enterWritePhase() override { timeline.push_back("guard enter"); }
+  void updateEnded() override { timeline.push_back("guard end"); }
 
   // --- Sleeper -----------------------------------------------------------------------------
   void sleep(std::uint32_t milliseconds) override;
