@@ -1,5 +1,6 @@
 """Runs the updater the way a person does: on a terminal, typing keys when it asks for them."""
 
+import fcntl
 import os
 import pty
 import select
@@ -17,6 +18,21 @@ BANNER = (
 )
 CLOSING_PROMPT = "\nPress anykey to close the update.\n"
 CONFIRMATION = "* Target FW version:40.70.00.09 \n\nDo you want to continue? (Y/N): \n"
+LOADER_FOUND = "The controller is in its update loader: its firmware is missing or incomplete.\n"
+ANOTHER_RUN = "Another update is running. Let it finish, then start this program again.\n"
+
+
+def flash_progress(blocks):
+    """What a terminal receives while the image's blocks are written: each block's count over the
+    last, then blanks over the longest, so the screen ends as without it."""
+    shown = "".join(f"\r  block {n} of {blocks} ({n * 100 // blocks}%)" for n in range(1, blocks + 1))
+    return shown + "\r" + " " * len(f"  block {blocks} of {blocks} (100%)") + "\r"
+
+
+def update_steps(image_size, first="Initial FW update process.\n"):
+    """The texts of an update on a terminal, up to "Exit updater"."""
+    return (first + "FW Erase\nPrepare CRC\nFlash FW\n" + flash_progress((image_size + 127) // 128) +
+            "Check CRC\nExit updater\n")
 
 
 def emulator_environment(**settings):
@@ -30,19 +46,22 @@ def emulator_environment(**settings):
 class TerminalSession:
     """One run of a program with standard input and output on a pseudo-terminal.
 
-    Output post-processing is switched off on the terminal, so the captured bytes are exactly what
-    the program wrote.
+    Output post-processing and echo are switched off on the terminal, so the captured bytes are
+    exactly what the program wrote. The terminal is the program's controlling terminal, so that
+    Ctrl+C and closing the terminal reach it as they reach a program in a terminal window.
     """
 
     def __init__(self, argv, env=None, cwd=None):
         self.master, self.slave = pty.openpty()
         attributes = termios.tcgetattr(self.slave)
         attributes[1] &= ~termios.OPOST
+        attributes[3] &= ~termios.ECHO
         termios.tcsetattr(self.slave, termios.TCSANOW, attributes)
         self.started = time.monotonic()
         self.process = subprocess.Popen(
             argv, stdin=self.slave, stdout=self.slave, stderr=subprocess.PIPE, env=env, cwd=cwd,
-            start_new_session=True)
+            start_new_session=True,
+            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         self.output = b""
         self.exit_code = None
         self.elapsed = None
@@ -71,7 +90,27 @@ class TerminalSession:
             self._pump(0.02)
 
     def _waits_for_a_key(self):
-        return not termios.tcgetattr(self.slave)[3] & (termios.ICANON | termios.ECHO)
+        return not termios.tcgetattr(self.slave)[3] & termios.ICANON
+
+    def type_ahead(self, keys):
+        """Types `keys` now, whether or not the program is reading a key."""
+        os.write(self.master, keys.encode("latin-1"))
+
+    def hang_up(self):
+        """Closes the terminal, as closing its window does; the program runs on without it."""
+        os.close(self.master)
+        os.close(self.slave)
+        self.master = self.slave = None
+
+    def wait_without_terminal(self, timeout=60.0):
+        """After hang_up(): waits for the exit; returns the exit code."""
+        try:
+            self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise AssertionError(f"still running {timeout} s after its terminal closed") from None
+        self.process.stderr.close()
+        return self.process.returncode
 
     def type_key(self, keys, timeout=20.0):
         """Types `keys` once the program is reading a key (its terminal is in raw mode)."""
@@ -86,6 +125,10 @@ class TerminalSession:
         """Answers the confirmation, then the closing prompt; returns (output, exit code)."""
         self.expect(CONFIRMATION)
         self.type_key(answer)
+        return self.close_run(closing_key)
+
+    def close_run(self, closing_key="x"):
+        """Answers the closing prompt; returns (output, exit code)."""
         self.expect(CLOSING_PROMPT)
         self.type_key(closing_key)
         return self.wait()

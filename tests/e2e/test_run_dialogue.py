@@ -6,11 +6,11 @@ import tempfile
 import unittest
 
 import e2e_paths
-from harness import BANNER, CLOSING_PROMPT, CONFIRMATION, TerminalSession, emulator_environment
+from harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, TerminalSession, emulator_environment,
+                     update_steps)
 
-SUCCESSFUL_UPDATE = (
-    "Initial FW update process.\nFW Erase\nPrepare CRC\nFlash FW\nCheck CRC\nExit updater\n"
-    "Update result:Success\n" + CLOSING_PROMPT)
+SUCCESSFUL_UPDATE = (update_steps(os.path.getsize(e2e_paths.FIRMWARE_IMAGE)) +
+                     "Update result:Success\n" + CLOSING_PROMPT)
 
 
 class RunDialogueTest(unittest.TestCase):
@@ -114,11 +114,30 @@ class RunDialogueTest(unittest.TestCase):
                          "You pressed the '\r' key.\nInvalid input. Exiting...\n" + CLOSING_PROMPT)
         self.assertEqual(code, 1)
 
-    def test_an_arrow_key_answers_and_closes_with_its_two_codes(self):
-        output, code = self.answer("\x1b[A").wait(timeout=10)
+    def test_an_arrow_key_is_one_answer_and_the_closing_prompt_waits(self):
+        output, code = self.answer("\x1b[A").close_run()
         self.assertEqual(output, BANNER + "Detected FW version:40.70.00.05\n" + CONFIRMATION +
                          "You pressed the '\xe0' key.\nInvalid input. Exiting...\n" + CLOSING_PROMPT)
         self.assertEqual(code, 1)
+
+    def test_a_key_typed_before_the_question_does_not_answer_it(self):
+        session = self.start(VERSION_BAD_READS=3)
+        session.expect("Detected FW version.")
+        session.type_ahead("y")
+        session.expect(CONFIRMATION)
+        # The question waits for a key of its own: the 'y' is gone.
+        session.type_key("n")
+        output, code = session.close_run()
+        self.assertEqual(output, BANNER + "Detected FW version...:40.70.00.05\n" + CONFIRMATION +
+                         "You pressed the 'n' key.\nExiting...\n" + CLOSING_PROMPT)
+        self.assertEqual(code, 0)
+
+    def test_ctrl_c_before_the_answer_still_ends_the_program(self):
+        session = self.start(VERSION_BAD_READS=5)
+        session.expect("Detected FW version.")
+        session.type_ahead("\x03")
+        _, code = session.wait(timeout=10)
+        self.assertEqual(code, -2)  # SIGINT
 
     def test_initialise_or_enumeration_failing(self):
         for settings in ({"INIT_STATUS": -6}, {"ENUM_STATUS": -101}):
@@ -143,6 +162,7 @@ class DriverLibraryTest(unittest.TestCase):
     def setUp(self):
         self.system_dir = e2e_paths.PRIVATE_SYSTEM_DIR
         os.makedirs(self.system_dir, exist_ok=True)
+        os.makedirs(e2e_paths.PRIVATE_LOCK_DIR, exist_ok=True)
         self.driver = os.path.join(self.system_dir, "nvapi64.dll")
         self.workdir = tempfile.mkdtemp(prefix="argb-e2e-")
 
@@ -174,6 +194,16 @@ class DriverLibraryTest(unittest.TestCase):
         with open(self.driver, "wb") as planted:
             planted.write(b"MZ not really a library")
         self.assertEqual(self.run_updater(), (BANNER + "NvAPI initialization failed.\n", 255))
+
+    def test_no_lock_directory_stops_before_the_driver(self):
+        shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
+        shutil.rmtree(e2e_paths.PRIVATE_LOCK_DIR)
+        lock_file = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "argb-fw-updater.lock")
+        self.assertEqual(self.run_updater(), (
+            BANNER + "Cannot take the lock that keeps to one update at a time "
+            f"({lock_file}: No such file or directory).\n", 255))
+        # The driver was never asked for anything: it would have made the device's state file.
+        self.assertFalse(os.path.exists(os.path.join(self.workdir, "device.state")))
 
     def test_emulated_driver_in_the_system_directory(self):
         shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)

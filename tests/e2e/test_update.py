@@ -1,14 +1,17 @@
 """Whole updates of the emulated controller, and updates that go wrong."""
 
+import json
 import os
 import shutil
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 import e2e_paths
-from harness import BANNER, CLOSING_PROMPT, CONFIRMATION, TerminalSession, emulator_environment
+from harness import (ANOTHER_RUN, BANNER, CLOSING_PROMPT, CONFIRMATION, LOADER_FOUND,
+                     TerminalSession, emulator_environment, flash_progress, update_steps)
 
 STATE_HEADER = 20
 FLASH_SIZE = 0x10000
@@ -32,12 +35,22 @@ def read_image():
         return image.read()
 
 
-STEPS = ("Initial FW update process.\nFW Erase\nPrepare CRC\nFlash FW\nCheck CRC\nExit updater\n")
+IMAGE_BLOCKS = (os.path.getsize(e2e_paths.FIRMWARE_IMAGE) + 127) // 128
+STEPS = update_steps(os.path.getsize(e2e_paths.FIRMWARE_IMAGE))
+SUCCESS = "Update result:Success\n" + CLOSING_PROMPT
+NO_VERSION = BANNER + "Detected FW version....Cannot get MCU FW version.\n"
+# Slow enough block writes to act while "Flash FW" runs (about 2 s).
+SLOW_FLASH = {"PROGRAM_MS": 25}
 
 
-def confirmed(version="40.70.00.05"):
+def confirmed(version="40.70.00.05", key="Y"):
     return (BANNER + f"Detected FW version:{version}\n" + CONFIRMATION +
-            "You pressed the 'Y' key.\nContinuing...\n\n")
+            f"You pressed the '{key}' key.\nContinuing...\n\n")
+
+
+def recovery(key):
+    """A run that finds only the loader and is answered with `key`, up to the answer's verdict."""
+    return NO_VERSION + LOADER_FOUND + CONFIRMATION + f"You pressed the '{key}' key.\n"
 
 
 class UpdateTest(unittest.TestCase):
@@ -77,9 +90,16 @@ class UpdateTest(unittest.TestCase):
         session.expect(CLOSING_PROMPT)
         session.type_key("k")
         output, code = session.wait()
-        self.assertEqual(output, confirmed() + STEPS + "Update result:Success\n" + CLOSING_PROMPT)
+        self.assertEqual(output, confirmed() + STEPS + SUCCESS)
+        self.assertEqual(code, 0)
+        self.assert_updated()
+
+        output, code = self.start().answer_and_close("n")
+        self.assertIn("Detected FW version:40.70.00.09\n", output)
         self.assertEqual(code, 0)
 
+    def assert_updated(self):
+        """The state file holds the whole image, its information block and nothing after it."""
         image = read_image()
         flash = self.flash()
         end = IMAGE_BASE + len(image)
@@ -92,11 +112,7 @@ class UpdateTest(unittest.TestCase):
 
         steps = self.annotated_trace()
         self.assertIn("erase 0x1800..0xFFFF: acknowledged", steps)
-        self.assertIn("block 81/81 to 0x4000: acknowledged", steps)
-
-        output, code = self.start().answer_and_close("n")
-        self.assertIn("Detected FW version:40.70.00.09\n", output)
-        self.assertEqual(code, 0)
+        self.assertIn(f"block {IMAGE_BLOCKS}/{IMAGE_BLOCKS} to 0x4000: acknowledged", steps)
 
     def test_a_failed_first_start_is_tried_again_at_the_application(self):
         session = self.update(FAIL_WRITE_FRAMES=1)
@@ -105,8 +121,7 @@ class UpdateTest(unittest.TestCase):
         output, code = session.wait()
         self.assertEqual(output, confirmed() + "Initial FW update process.\n"
                          "Initial FW update process - Second time.\n" +
-                         STEPS[len("Initial FW update process.\n"):] + "Update result:Success\n" +
-                         CLOSING_PROMPT)
+                         STEPS[len("Initial FW update process.\n"):] + SUCCESS)
         self.assertEqual(code, 0)
 
     def test_three_failed_starts_stop_before_anything_is_erased(self):
@@ -123,7 +138,8 @@ class UpdateTest(unittest.TestCase):
         cases = [
             ({"FAIL_WRITE_FRAMES": 2}, "FW Erase\nIAP_INTERFACE_ERROR"),
             ({"SILENT_LOADER": 1}, "FW Erase\nIAP_TIMEOUT"),
-            ({"FLIP_BIT": "0x2000:3"}, "Prepare CRC\nFlash FW\nCheck CRC\nIAP_TIMEOUT"),
+            ({"FLIP_BIT": "0x2000:3"},
+             "Prepare CRC\nFlash FW\n" + flash_progress(IMAGE_BLOCKS) + "Check CRC\nIAP_TIMEOUT"),
             ({"FAIL_WRITE_FRAMES": 89}, "Check CRC\nExit updater\nIAP_INTERFACE_ERROR"),
         ]
         for settings, expected_end in cases:
@@ -135,24 +151,136 @@ class UpdateTest(unittest.TestCase):
                 self.assertTrue(output.endswith(expected_end), output)
                 self.assertEqual(code, 255)
 
-    def test_power_lost_halfway_leaves_a_device_the_next_run_cannot_read(self):
-        output, code = self.update(POWER_LOSS_AFTER_FRAME=40).wait(timeout=60)
-        self.assertEqual(output, confirmed() + "Initial FW update process.\nFW Erase\n"
-                         "Prepare CRC\nFlash FW\nIAP_TIMEOUT")
-        self.assertEqual(code, 255)
-        # The image is half written: the first blocks are there, the rest is erased.
-        image = read_image()
-        flash = self.flash()
-        self.assertEqual(flash[0x1900:0x1980], image[0x100:0x180])
-        self.assertEqual(flash[0x3000:0x3080], b"\xff" * 0x80)
-        state = subprocess.run([e2e_paths.EMU_TOOL, "state", self.state], check=True,
-                               capture_output=True, text=True).stdout
-        self.assertIn("loader", state)
+    def loader_only_device(self):
+        """A device whose application area is erased, as after an update cut off at its erase."""
+        flash = bytes(i & 0xFF for i in range(IMAGE_BASE)) + b"\xff" * (FLASH_SIZE - IMAGE_BASE)
+        header = b"ARGBEMU\0" + struct.pack("<I", 1) + bytes([1, 0x40, 0x70, 0x00, 0x09, 0, 0, 0])
+        with open(self.state, "wb") as state:
+            state.write(header + flash)
 
-        # Back on power the controller stays in its loader, where the version cannot be read.
-        output, code = self.start().wait(timeout=20)
-        self.assertEqual(output, BANNER + "Detected FW version....Cannot get MCU FW version.\n")
+    def test_power_lost_halfway_then_the_next_run_restores_the_firmware(self):
+        # Frame 2 is the erase, 4 the information block, 40 an image block; after frame 88 the
+        # loader has checked the whole image, so the application starts at the next power-on.
+        for cut in (2, 4, 40, 88):
+            with self.subTest(cut=cut):
+                self.state = os.path.join(self.workdir, f"cut-{cut}.state")
+                output, code = self.update(POWER_LOSS_AFTER_FRAME=cut).wait(timeout=60)
+                self.assertTrue(output.startswith(confirmed()), output)
+                self.assertTrue(output.endswith("IAP_TIMEOUT"), output)
+                self.assertEqual(code, 255)
+
+                session = self.start()
+                if cut == 88:
+                    output, code = session.answer_and_close("n")
+                    self.assertIn("Detected FW version:40.70.00.09\n", output)
+                    continue
+                session.expect(LOADER_FOUND + CONFIRMATION)
+                session.type_key("y")
+                output, code = session.close_run("k")
+                self.assertEqual(output, recovery("y") + "Continuing...\n\n" + STEPS + SUCCESS)
+                self.assertEqual(code, 0)
+                self.assert_updated()
+
+                output, code = self.start().answer_and_close("n")
+                self.assertEqual(output, BANNER + "Detected FW version:40.70.00.09\n" +
+                                 CONFIRMATION + "You pressed the 'n' key.\nExiting...\n" +
+                                 CLOSING_PROMPT)
+                self.assertEqual(code, 0)
+
+    def test_a_declined_recovery_leaves_the_device_as_it_was(self):
+        self.loader_only_device()
+        with open(self.state, "rb") as state:
+            before = state.read()
+        for key, verdict in (("n", "Exiting...\n"), ("x", "Invalid input. Exiting...\n")):
+            with self.subTest(key=key):
+                session = self.start()
+                session.expect(CONFIRMATION)
+                session.type_key(key)
+                output, code = session.close_run()
+                self.assertEqual(output, recovery(key) + verdict + CLOSING_PROMPT)
+                self.assertEqual(code, 255)
+                with open(self.state, "rb") as state:
+                    self.assertEqual(state.read(), before)
+        # Only the version queries and the one probe read reached the bus: no frame was written.
+        with open(self.trace) as trace:
+            calls = [json.loads(line) for line in trace]
+        self.assertFalse([c for c in calls if c["fn"] == "NvAPI_I2CWriteEx" and c["regSize"] == 0])
+        self.assertEqual([c["dev"] for c in calls if c["fn"] == "NvAPI_I2CReadEx" and
+                          c["regSize"] == 0], ["0x44", "0x44"])
+
+    def test_a_loader_that_never_takes_the_start(self):
+        self.loader_only_device()
+        output, code = self.update(SILENT_LOADER=1).wait(timeout=60)
+        self.assertEqual(output, recovery("Y") + "Continuing...\n\nInitial FW update process.\n"
+                         "IAP_TIMEOUT")
         self.assertEqual(code, 255)
+        self.assertIn("start at 0x44: not acknowledged after 3002 polls", self.annotated_trace())
+
+    def test_the_terminal_cannot_cut_the_update_off(self):
+        # Ctrl+C and keys typed while the image is written: the update goes on, and the keys do
+        # not answer the closing prompt.
+        session = self.update(**SLOW_FLASH)
+        session.expect("Flash FW\n\r  block 1 ")
+        session.type_ahead("\x03k\x1c")
+        session.expect(CLOSING_PROMPT)
+        time.sleep(0.2)
+        self.assertIsNone(session.process.poll(), "a typed-ahead key closed the run")
+        output, code = session.close_run()
+        self.assertEqual(output, confirmed() + STEPS + SUCCESS)
+        self.assertEqual(code, 0)
+
+        # The terminal closed halfway: the update still ends, and the device holds the image.
+        os.remove(self.state)
+        session = self.update(**SLOW_FLASH)
+        session.expect("Flash FW\n\r  block 1 ")
+        session.hang_up()
+        self.assertEqual(session.wait_without_terminal(), 0)
+        self.assert_updated()
+        self.assertIn("valid", self.device_report())
+
+    def device_report(self):
+        return subprocess.run([e2e_paths.EMU_TOOL, "state", self.state], check=True,
+                              capture_output=True, text=True).stdout
+
+
+class OneRunAtATimeTest(unittest.TestCase):
+    """A second run on the same machine must never reach the bus while a first one runs."""
+
+    def setUp(self):
+        self.workdir = tempfile.mkdtemp(prefix="argb-e2e-")
+
+    def tearDown(self):
+        shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def start(self, name, **settings):
+        settings.setdefault("STATE", os.path.join(self.workdir, name + ".state"))
+        settings.setdefault("TRACE", os.path.join(self.workdir, name + ".jsonl"))
+        return TerminalSession([e2e_paths.UPDATER], env=emulator_environment(**settings),
+                               cwd=self.workdir)
+
+    def assert_refused(self, name):
+        self.assertEqual(self.start(name).wait(timeout=10), (BANNER + ANOTHER_RUN, 255))
+        self.assertFalse(os.path.exists(os.path.join(self.workdir, name + ".jsonl")),
+                         "the refused run called the driver")
+
+    def test_a_second_run_refuses_while_the_first_asks_or_writes(self):
+        first = self.start("first", **SLOW_FLASH)
+        first.expect(CONFIRMATION)
+        self.assert_refused("second-at-the-prompt")
+        first.type_key("Y")
+        first.expect("Flash FW\n\r  block 1 ")
+        self.assert_refused("second-during-flash")
+        output, code = first.close_run()
+        self.assertEqual(output, confirmed() + STEPS + SUCCESS)
+        self.assertEqual(code, 0)
+
+    def test_a_killed_run_leaves_no_lock_behind(self):
+        first = self.start("killed")
+        first.expect(CONFIRMATION)
+        first.kill()
+        output, code = self.start("next").answer_and_close("n")
+        self.assertTrue(output.endswith("Exiting...\n" + CLOSING_PROMPT), output)
+        self.assertEqual(code, 0)
 
 
 if __name__ == "__main__":
