@@ -80,6 +80,7 @@ void* FakePlatform::localAlloc(std::size_t bytes) {
 }
 
 void FakePlatform::localFree(void* block) {
+  if (localFreeError) lastError = *localFreeError;
   if (block == nullptr) return;
   --liveAllocations;
   std::free(block);

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ class FakePlatform : public platform::Platform,
   std::map<std::pair<platform::ModuleHandle, std::string>, platform::ProcAddress> exports;
   // Number of localAlloc calls that succeed before the next one fails (negative: never fails).
   int localAllocFailsAfter = -1;
+  // The last error that localFree leaves behind, as a real free may; none: untouched.
+  std::optional<std::uint32_t> localFreeError;
   std::deque<int> keys;
 
   // --- records -----------------------------------------------------------------------------
