@@ -61,6 +61,8 @@ class FakePlatform : public platform::Platform,
   int criticalSectionDepth = 0;
   int criticalSectionInits = 0;
   int criticalSectionEnters = 0;
+  // Initialising a live section again, entering or leaving one never initialised.
+  int criticalSectionMisuses = 0;
 
   // --- Platform ----------------------------------------------------------------------------
   platform::OsServices& os() override { return *this; }
