@@ -12,8 +12,10 @@ Function asFunction(void* address) {
 }  // namespace
 
 CSingletonCriticalSection& DriverFront::criticalSection() {
-  if (!criticalSection_) criticalSection_ = std::make_unique<CSingletonCriticalSection>(os_);
-  return *criticalSection_;
+  // Made once for the process, by the first caller, before anyone can enter it; never destroyed,
+  // so a caller late in process exit still finds it valid.
+  static CSingletonCriticalSection* const section = new CSingletonCriticalSection(os_);
+  return *section;
 }
 
 NvApiStatus DriverFront::ResolveLibraryEntries(platform::ModuleHandle module) {

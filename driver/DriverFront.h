@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "driver/CSingletonCriticalSection.h"
 #include "driver/NvApi.h"
@@ -47,7 +46,6 @@ class DriverFront final : public NvApi {
 
   platform::OsServices& os_;
   TrustedLibraryLoader& loader_;
-  std::unique_ptr<CSingletonCriticalSection> criticalSection_;
   platform::ModuleHandle driverModule_ = nullptr;
   QueryInterfaceFn queryInterface_ = nullptr;
   InitializeFn driverInitialize_ = nullptr;

@@ -25,6 +25,13 @@ bool holdsPathSeparator(const char16_t* name) {
   return false;
 }
 
+// Systems without the system-directory flag refuse it, so they get the full system path. The
+// altered search order makes that library's own imports come from the system directory first
+// instead of from the program's directory.
+std::uint32_t legacyPathFlags(std::uint32_t flags) {
+  return (flags & ~platform::kLoadLibrarySearchSystem32) | platform::kLoadWithAlteredSearchPath;
+}
+
 }  // namespace
 
 platform::ModuleHandle TrustedLibraryLoader::LoadTrustedLibrary(const char16_t* name,
@@ -53,9 +60,11 @@ platform::ModuleHandle TrustedLibraryLoader::LoadFromSystemDirectory(const char1
   // so an unbuildable path loads nothing rather than falling back to the bare name.
   char16_t* path = BuildSystemPath(name);
   if (path == nullptr) return nullptr;
-  platform::ModuleHandle module =
-      os_.loadLibraryEx(path, flags & ~platform::kLoadLibrarySearchSystem32);
+  platform::ModuleHandle module = os_.loadLibraryEx(path, legacyPathFlags(flags));
+  // Freeing the path may change the last error, which must still give the load's reason.
+  const std::uint32_t loadError = os_.getLastError();
   os_.localFree(path);
+  os_.setLastError(loadError);
   return module;
 }
 
@@ -81,17 +90,20 @@ int TrustedLibraryLoader::PreloadSystemLibraries(int legacy) {
 
   preloadResult_ = 0;
   for (std::size_t i = 0; i < kPreloadCount; ++i) {
+    std::uint32_t loadError = 0;
     if (legacy != 0) {
       char16_t* path = BuildSystemPath(kPreloadNames[i]);
       if (path == nullptr) return preloadResult_;
-      preloadHandles_[i] = os_.loadLibraryEx(path, 0);
+      preloadHandles_[i] = os_.loadLibraryEx(path, legacyPathFlags(0));
+      loadError = os_.getLastError();
       os_.localFree(path);
     } else {
       preloadHandles_[i] =
           os_.loadLibraryEx(kPreloadNames[i], platform::kLoadLibrarySearchSystem32);
+      loadError = os_.getLastError();
     }
     // A library missing from this system is fine; any other failure is a refusal.
-    if (preloadHandles_[i] == nullptr && os_.getLastError() != platform::kErrorModNotFound) {
+    if (preloadHandles_[i] == nullptr && loadError != platform::kErrorModNotFound) {
       return preloadResult_;
     }
   }

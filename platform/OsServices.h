@@ -23,7 +23,10 @@ inline constexpr std::uint32_t kErrorModNotFound = 126;
 inline constexpr std::uint32_t kErrorBadArguments = 160;
 inline constexpr std::uint32_t kErrorBadExeFormat = 193;
 
-// Flag word bit of loadLibraryEx: search the system directory only.
+// Flag word bits of loadLibraryEx. A full path loaded with the altered search order has its own
+// imports looked for in that path's directory first, not in the program's directory.
+inline constexpr std::uint32_t kLoadWithAlteredSearchPath = 0x8;
+// Search the system directory only.
 inline constexpr std::uint32_t kLoadLibrarySearchSystem32 = 0x800;
 
 // The library-loading, memory, error and synchronisation services of the operating system, with

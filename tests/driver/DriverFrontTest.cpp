@@ -108,9 +108,26 @@ TEST_F(DriverFrontTest, TheDriverIsLoadedAndInitialisedOnceUnderTheLock) {
   EXPECT_EQ(driver.initializeCalls, 1);
   EXPECT_EQ(driverLoads(), 1);
   EXPECT_EQ(fake.loads.back().flags, 0x800u);
-  EXPECT_EQ(fake.criticalSectionInits, 1);
   EXPECT_EQ(fake.criticalSectionEnters, 3);
   EXPECT_EQ(fake.criticalSectionDepth, 0);
+  EXPECT_EQ(fake.criticalSectionMisuses, 0);
+}
+
+// The lock belongs to the process: an earlier test may already have made it, but never twice.
+TEST(DriverFrontLockTest, TheLockIsMadeOnceBeforeItsFirstEnterAndOutlivesEveryFront) {
+  int inits = 0;
+  for (int round = 0; round < 3; ++round) {
+    FakePlatform fake;
+    TrustedLibraryLoader loader(fake);
+    {
+      DriverFront transient(fake, loader);
+      EXPECT_EQ(transient.NvAPI_Initialize(), kFrontLibraryNotLoaded);
+    }
+    EXPECT_EQ(fake.criticalSectionEnters, 1);
+    EXPECT_EQ(fake.criticalSectionMisuses, 0) << "round " << round;
+    inits += fake.criticalSectionInits;
+  }
+  EXPECT_LE(inits, 1);
 }
 
 TEST_F(DriverFrontTest, AWrappedCallFirstLoadsTheDriverWithoutTheLock) {

@@ -30,26 +30,41 @@ class TrustedLibraryLoaderTest : public ::testing::Test {
 };
 
 TEST_F(TrustedLibraryLoaderTest, CurrentSystemsLoadBareNamesWithTheSystemDirectoryFlagOnly) {
-  // Every search-path flag is dropped, whatever the caller passes.
-  EXPECT_EQ(loader.LoadTrustedLibrary(u"nvapi64.dll", 0x1F08 | 0x800), kDriverModule);
-  ASSERT_EQ(fake.loads.size(), 7u);
-  for (const auto& load : fake.loads) EXPECT_EQ(load.flags, 0x800u) << load.name;
-  EXPECT_EQ(fake.loads.back().name, "nvapi64.dll");
+  // Every search-path flag is dropped and the system-directory flag added, whatever the caller
+  // passes: a caller that leaves it out must not get the ordinary search order.
+  for (const std::uint32_t flags : {0x1F08u, 0x0u, 0x8u, 0x1708u}) {
+    fake.loads.clear();
+    EXPECT_EQ(loader.LoadTrustedLibrary(u"nvapi64.dll", flags), kDriverModule);
+    ASSERT_EQ(fake.loads.size(), 7u);
+    for (const auto& load : fake.loads) EXPECT_EQ(load.flags, 0x800u) << load.name << flags;
+    EXPECT_EQ(fake.loads.back().name, "nvapi64.dll");
+  }
   EXPECT_EQ(loader.osGeneration(), 9200u);
 }
 
-TEST_F(TrustedLibraryLoaderTest, OlderSystemsLoadFullSystemPathsWithNoFlags) {
+TEST_F(TrustedLibraryLoaderTest, OlderSystemsLoadFullSystemPathsWithTheAlteredSearchOrder) {
   fake.buildAtLeast9200 = false;
-  EXPECT_EQ(loader.LoadTrustedLibrary(u"nvapi64.dll", 0x800 | 0x8 | 0x200), kDriverModule);
+  EXPECT_EQ(loader.LoadTrustedLibrary(u"nvapi64.dll", 0x800 | 0x200), kDriverModule);
   const std::vector<std::string> expected = {
       "C:\\Windows\\system32\\msasn1.dll",   "C:\\Windows\\system32\\cryptnet.dll",
       "C:\\Windows\\system32\\drvstore.dll", "C:\\Windows\\system32\\devobj.dll",
       "C:\\Windows\\system32\\wldp.dll",     "C:\\Windows\\system32\\cryptbase.dll",
       "C:\\Windows\\system32\\nvapi64.dll"};
   EXPECT_EQ(loadedNames(), expected);
-  for (const auto& load : fake.loads) EXPECT_EQ(load.flags, 0u) << load.name;
+  // 0x8 alone: the imports of each library come from the system directory first.
+  for (const auto& load : fake.loads) EXPECT_EQ(load.flags, 0x8u) << load.name;
   EXPECT_EQ(loader.osGeneration(), 7600u);
   EXPECT_EQ(fake.liveAllocations, 0) << "every built path is released";
+}
+
+TEST_F(TrustedLibraryLoaderTest, OlderSystemsJudgeEachLoadByItsOwnErrorNotByThePathsRelease) {
+  fake.buildAtLeast9200 = false;
+  fake.localFreeError = 87;
+  fake.loadAnswers.clear();
+  EXPECT_EQ(loader.LoadTrustedLibrary(u"nvapi64.dll", 0x800), nullptr);
+  EXPECT_EQ(loader.preloadResult(), 1) << "six missing system libraries are no refusal";
+  EXPECT_EQ(fake.loads.size(), 7u);
+  EXPECT_EQ(fake.lastError, platform::kErrorModNotFound) << "the driver load's own reason";
 }
 
 TEST_F(TrustedLibraryLoaderTest, NamesWithAPathSeparatorAreRefusedBeforeAnythingElse) {

@@ -124,10 +124,16 @@ TEST_F(I2cTransportTest, AWriteSendsTheWholeFrameWithoutRegisterBytes) {
   EXPECT_EQ(write.argument, 0u);
 }
 
-TEST_F(I2cTransportTest, AFrameLongerThanTheTransferBufferIsRefusedUnsent) {
-  std::vector<std::uint8_t> tooLong(kMaxFrameLength + 1);
-  EXPECT_NE(transport.i2cWrite({kLoaderAddress, tooLong.data(), kMaxFrameLength + 1}), 0);
-  EXPECT_TRUE(nvApi.transactions.empty());
+TEST_F(I2cTransportTest, A1024ByteFrameIsSentWholeAndA1025ByteOneIsRefusedUnsent) {
+  std::vector<std::uint8_t> bytes(1025);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + 1);
+  EXPECT_EQ(transport.i2cWrite({kLoaderAddress, bytes.data(), 1024}), 0);
+  ASSERT_EQ(nvApi.transactions.size(), 1u);
+  EXPECT_EQ(nvApi.transactions[0].record.cbSize, 1024u);
+  EXPECT_EQ(nvApi.transactions[0].data, std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 1));
+
+  EXPECT_EQ(transport.i2cWrite({kLoaderAddress, bytes.data(), 1025}), kStatusFrameRefused);
+  EXPECT_EQ(nvApi.transactions.size(), 1u) << "nothing of the longer frame reaches the driver";
 }
 
 TEST_F(I2cTransportTest, APollIsOneFourByteReadAtTheFramesOwnAddress) {

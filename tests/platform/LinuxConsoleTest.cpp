@@ -233,5 +233,15 @@ TEST(LinuxConsolePipeTest, EachTextIsOutAtItsWriteInProgramOrder) {
   std::fclose(stream);
 }
 
+// --- Keys a terminal would act on itself ------------------------------------------------------
+
+// As with _getch, where Ctrl+C reads as 3: no key raises a signal or stops the output.
+TEST_F(LinuxConsoleTerminalTest, SignalAndFlowControlKeysReadAsTheirCodes) {
+  // Ctrl+C, Ctrl+\, Ctrl+Z, Ctrl+S, Ctrl+Q.
+  for (const char key : {'\x03', '\x1C', '\x1A', '\x13', '\x11'}) {
+    EXPECT_EQ(readKeyTyping(std::string_view(&key, 1)), key) << static_cast<int>(key);
+  }
+}
+
 }  // namespace
 }  // namespace argb::platform

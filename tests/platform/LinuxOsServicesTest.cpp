@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -80,9 +82,12 @@ TEST_F(LinuxLoaderTest, OpensBareNamesInTheSystemDirectoryAndFullPathsAsGiven) {
   expectLoads(windowsShaped, kNoFlags);
   expectLoads(windowsShaped, kLoadLibrarySearchSystem32);
 
+  // Names with characters of two, three and four UTF-8 bytes, three-byte ones at both ends.
   placeLibrary(systemDir_ / u8"pr\u00F8be.dll");
+  placeLibrary(systemDir_ / u8"\u0800\uFFFF.dll");
   placeLibrary(systemDir_ / u8"\U0010FFFD.dll");
   expectLoads(u"pr\u00F8be.dll", kLoadLibrarySearchSystem32);
+  expectLoads(u"\u0800\uFFFF.dll", kLoadLibrarySearchSystem32);
   expectLoads(u"\U0010FFFD.dll", kLoadLibrarySearchSystem32);  // all surrogate bits set
 }
 
@@ -137,6 +142,27 @@ TEST(LinuxModuleFileNameTest, IsTheExecutableAndTruncatesLikeGetModuleFileNameA)
   EXPECT_EQ(std::string(buffer.data()), executable.substr(0, executable.size() - 1));
   EXPECT_EQ(os.getLastError(), kErrorInsufficientBuffer);
   EXPECT_EQ(os.getModuleFileName(buffer.data(), 0), 0u);
+}
+
+// The stand-in plays build 9200, the first build with the system-directory flag.
+TEST(LinuxVersionTest, IsBuild9200AtLeastButNotAnyLaterBuild) {
+  LinuxOsServices os("/unused");
+  EXPECT_TRUE(os.isBuildNumberAtLeast(9200));
+  EXPECT_FALSE(os.isBuildNumberAtLeast(9201));
+}
+
+TEST(LinuxLocalAllocTest, BlocksAreZeroFilledAlsoWhereFreedMemoryIsReused) {
+  LinuxOsServices os("/unused");
+  for (const std::size_t bytes : {std::size_t{1}, std::size_t{100}, std::size_t{5000}}) {
+    for (int round = 0; round < 2; ++round) {
+      auto* const block = static_cast<unsigned char*>(os.localAlloc(bytes));
+      ASSERT_NE(block, nullptr);
+      EXPECT_EQ(std::count(block, block + bytes, 0), static_cast<std::ptrdiff_t>(bytes)) << bytes;
+      // Left behind for the next round, whose block is likely this one again.
+      std::fill(block, block + bytes, 0xA5);
+      os.localFree(block);
+    }
+  }
 }
 
 }  // namespace

@@ -7,6 +7,14 @@
 namespace argb::testing {
 namespace {
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+
+// What an initialised section holds, so that the storage itself tells whether it was initialised.
+constexpr char kLiveSection[] = "fake critical section";
+static_assert(sizeof kLiveSection <= sizeof(platform::CriticalSection::storage));
+
+bool isLive(const platform::CriticalSection& section) {
+  return std::memcmp(section.storage, kLiveSection, sizeof kLiveSection) == 0;
+}
 }  // namespace
 
 std::string narrow(const char16_t* text) {
@@ -80,23 +88,28 @@ void* FakePlatform::localAlloc(std::size_t bytes) {
 }
 
 void FakePlatform::localFree(void* block) {
+  if (localFreeError) lastError = *localFreeError;
   if (block == nullptr) return;
   --liveAllocations;
   std::free(block);
 }
 
-void FakePlatform::initializeCriticalSection(platform::CriticalSection&) {
+void FakePlatform::initializeCriticalSection(platform::CriticalSection& section) {
   ++criticalSectionInits;
+  if (isLive(section)) ++criticalSectionMisuses;
+  std::memcpy(section.storage, kLiveSection, sizeof kLiveSection);
   events.push_back("cs init");
 }
 
-void FakePlatform::enterCriticalSection(platform::CriticalSection&) {
+void FakePlatform::enterCriticalSection(platform::CriticalSection& section) {
+  if (!isLive(section)) ++criticalSectionMisuses;
   ++criticalSectionDepth;
   ++criticalSectionEnters;
   events.push_back("cs enter");
 }
 
-void FakePlatform::leaveCriticalSection(platform::CriticalSection&) {
+void FakePlatform::leaveCriticalSection(platform::CriticalSection& section) {
+  if (!isLive(section)) ++criticalSectionMisuses;
   --criticalSectionDepth;
   events.push_back("cs leave");
 }

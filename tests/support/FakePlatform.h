@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ class FakePlatform : public platform::Platform,
   std::map<std::pair<platform::ModuleHandle, std::string>, platform::ProcAddress> exports;
   // Number of localAlloc calls that succeed before the next one fails (negative: never fails).
   int localAllocFailsAfter = -1;
+  // The last error that localFree leaves behind, as a real free may; none: untouched.
+  std::optional<std::uint32_t> localFreeError;
   std::deque<int> keys;
   bool interactiveOutput = false;
   bool consoleClosesWithProgram = false;
@@ -67,6 +70,8 @@ class FakePlatform : public platform::Platform,
   int criticalSectionDepth = 0;
   int criticalSectionInits = 0;
   int criticalSectionEnters = 0;
+  // Initialising a live section again, entering or leaving one never initialised.
+  int criticalSectionMisuses = 0;
 
   // --- Platform ----------------------------------------------------------------------------
   platform::OsServices& os() override { return *this; }
