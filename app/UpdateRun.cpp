@@ -7,6 +7,7 @@
 
 #include "app/ConsoleTexts.h"
 #include "app/ExitCode.h"
+#include "app/ProgramVersion.h"
 
 namespace argb::app {
 namespace {
@@ -15,7 +16,7 @@ constexpr const char* kBanner[] = {
     "\n================================",
     "\n(C) Corvix. Keep the computer powered on until the update has finished.",
     "\n--------------------------------",
-    "\nCorvix ARGB FW updater v0.0.1.3",
+    "\nCorvix ARGB FW updater v" ARGB_PROGRAM_VERSION,
     "\n================================\n",
 };
 
