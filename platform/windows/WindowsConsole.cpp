@@ -54,6 +54,10 @@ bool WindowsConsole::outputIsInteractive() {
 }
 
 bool WindowsConsole::closesWithProgram() {
+  // Output sent to a file or pipe is read there, not in the window, and whoever redirected it runs
+  // the program from a shell or script: a key wait would only hold that up, or hang it for good
+  // where no one is at the keyboard.
+  if (!outputIsInteractive()) return false;
   // A console of its own (from Explorer, a shortcut or the elevation prompt) lists only this
   // process; one shared with cmd.exe or PowerShell lists the shell too.
   DWORD processes[2] = {};

@@ -1,6 +1,7 @@
 """The Windows updater's whole dialogue under Wine, against the emulated driver in system32."""
 
 import os
+import re
 import unittest
 
 from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, EMULATED_DRIVER, UPDATER_NAME,
@@ -10,6 +11,38 @@ UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 READ_AS_05 = BANNER + "Detected FW version:40.70.00.05\n"
 UPDATE_STEPS = ("Initial FW update process.\nFW Erase\nPrepare CRC\nFlash FW\nCheck CRC\n"
                 "Exit updater\n")
+UPDATED = (READ_AS_05 + CONFIRMATION + "You pressed the 'y' key.\nContinuing...\n\n" +
+           UPDATE_STEPS + "Update result:Success\n" + CLOSING_PROMPT)
+ANOTHER_RUN = "Another update is running. Let it finish, then start this program again.\n"
+# Ten milliseconds a block: "Flash FW" lasts about a second, long enough to act during it.
+SLOW_FLASH = {"PROGRAM_MS": 10}
+
+# The calls whose order shows the write phase: the key reads, the guard's two services, and the
+# emulated driver's trace writes, one for each of its calls. The C runtimes' own registrations of
+# control handlers at their start are left out.
+TRACED_CALLS = ("_getch", "SetConsoleCtrlHandler", "SetThreadExecutionState", "_write")
+UNTRACED_CALLERS = ("kernel32", "kernelbase", "msvcrt", "ucrtbase")
+RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+\.(\w+)\(([^)]*)\)", re.M)
+
+
+def program_steps(relay_trace):
+    """The traced calls of the program's main thread (the one reading keys), in order, with each
+    series of driver calls as one step."""
+    calls = RELAY_CALL.findall(relay_trace)
+    main_thread = next(thread for thread, name, _ in calls if name == "_getch")
+    steps = []
+    for thread, name, arguments in calls:
+        if thread != main_thread:
+            continue
+        if name == "_write":
+            step = "driver calls"
+        elif name == "SetConsoleCtrlHandler" and int(arguments.split(",")[0], 16):
+            step = "SetConsoleCtrlHandler(handler," + arguments.split(",")[1] + ")"
+        else:
+            step = f"{name}({arguments})"
+        if not steps or steps[-1] != step or step != "driver calls":
+            steps.append(step)
+    return steps
 
 
 class WineDialogueTest(unittest.TestCase):
@@ -26,11 +59,17 @@ class WineDialogueTest(unittest.TestCase):
         if os.path.exists(state_file):
             os.remove(state_file)
 
-    def start(self, **emulator_settings):
+    def start(self, label="", env=None, from_shell=False, output_on_terminal=False,
+              **emulator_settings):
         # Paths reach the emulator inside Wine, so they are given in Windows form.
-        env = {"ARGB_EMU_STATE": WinePrefix.windows_path("work", self.device + ".state")}
-        env.update({"ARGB_EMU_" + k: str(v) for k, v in emulator_settings.items()})
-        return WineRun(self.prefix, UPDATER, env=env, name=self.device)
+        run_env = {"ARGB_EMU_STATE": WinePrefix.windows_path("work", self.device + ".state")}
+        run_env.update({"ARGB_EMU_" + k: str(v) for k, v in emulator_settings.items()})
+        run_env.update(env or {})
+        run = WineRun(self.prefix, UPDATER, env=run_env, name=self.device + label,
+                      from_shell=from_shell, output_on_terminal=output_on_terminal)
+        # A run left waiting by a failed test would hold the lock against every later one.
+        self.addCleanup(run.kill)
+        return run
 
     def answer(self, key, **emulator_settings):
         run = self.start(**emulator_settings)
@@ -64,11 +103,24 @@ class WineDialogueTest(unittest.TestCase):
                 self.assertRun(run, READ_AS_05 + CONFIRMATION +
                                f"You pressed the '{key}' key.\n{verdict}\n" + CLOSING_PROMPT, code)
 
-    def test_an_arrow_key_answers_and_closes_with_its_two_codes(self):
-        # Windows reads a cursor key as 224 and then its scan code, which the closing prompt takes.
+    def test_an_arrow_key_answers_with_its_first_code_only(self):
+        # Windows reads a cursor key as 224 and then its scan code: the answer takes both, so the
+        # closing prompt waits for a key of its own.
         run = self.answer("\x1b[A")
+        self.assertTrue(run.still_running(after=CLOSING_PROMPT))
+        run.type_key("k", after=CLOSING_PROMPT)
         self.assertRun(run, READ_AS_05 + CONFIRMATION + "You pressed the '\xe0' key.\n"
                        "Invalid input. Exiting...\n" + CLOSING_PROMPT, 1)
+
+    def test_keys_typed_during_the_update_do_not_close_it(self):
+        # Wine's console reads the terminal only from the first key read on, so a key typed
+        # before the question still answers it there; from then on it holds typed keys as
+        # Windows does, and the closing prompt drops them.
+        run = self.answer("y", **SLOW_FLASH)
+        run.type_key("k", after="Flash FW\n")
+        self.assertTrue(run.still_running(after=CLOSING_PROMPT))
+        run.type_key("x", after=CLOSING_PROMPT)
+        self.assertRun(run, UPDATED, 0)
 
     def test_controller_of_another_version_fails_the_gate(self):
         run = self.start(VERSION="41.70.00.09")
@@ -98,6 +150,87 @@ class WineDialogueTest(unittest.TestCase):
     def test_no_driver_library_in_system32(self):
         self.prefix.install_driver(None)
         self.assertRun(self.start(), BANNER + "NvAPI initialization failed.\n", 255)
+
+    def test_an_early_ending_waits_for_a_key_only_in_a_console_of_its_own(self):
+        # Started from a Unix shell, the program is the only Windows process in the console Wine
+        # makes for it, as in a window opened from Explorer; from cmd it shares cmd's console.
+        # Output to a file never waits (every other test here).
+        self.prefix.install_driver(None)
+        ending = BANNER + "NvAPI initialization failed.\n"
+        run = self.start(label="-own", output_on_terminal=True)
+        self.assertTrue(run.still_running(after=CLOSING_PROMPT))
+        run.type_key("k", after=CLOSING_PROMPT)
+        self.assertRun(run, ending + CLOSING_PROMPT, 255)
+        run = self.start(label="-cmd", output_on_terminal=True, from_shell=True)
+        self.assertRun(run, ending, 255)
+
+    def test_a_second_run_refuses_while_the_first_waits_for_its_answer(self):
+        first = self.start(label="-first")
+        self.assertTrue(first.still_running(after=CONFIRMATION))
+        self.assertRun(self.start(label="-second"), BANNER + ANOTHER_RUN, 255)
+        first.type_key("y", after=CONFIRMATION)
+        first.type_key("k", after=CLOSING_PROMPT)
+        self.assertRun(first, UPDATED, 0)
+
+    def test_a_killed_run_leaves_its_lock_to_the_next(self):
+        # A refused run in a console of its own keeps its message on screen, and with it a handle
+        # to the lock: killing the owner then leaves the lock abandoned, not gone.
+        first = self.start(label="-killed")
+        self.assertTrue(first.still_running(after=CONFIRMATION))
+        refused = self.start(label="-refused", output_on_terminal=True)
+        self.assertTrue(refused.still_running(after=CLOSING_PROMPT))
+        first.kill()
+        run = self.answer("n")
+        run.type_key("k", after=CLOSING_PROMPT)
+        self.assertRun(run, READ_AS_05 + CONFIRMATION + "You pressed the 'n' key.\nExiting...\n" +
+                       CLOSING_PROMPT, 0)
+        refused.type_key("k", after=CLOSING_PROMPT)
+        self.assertRun(refused, BANNER + ANOTHER_RUN + CLOSING_PROMPT, 255)
+
+    def test_the_write_phase_is_guarded_from_the_answer_to_the_end_of_the_update(self):
+        trace_file = os.path.join(self.prefix.work_dir, self.device + ".jsonl")
+        env = self.prefix.trace_calls(TRACED_CALLS, not_from=UNTRACED_CALLERS)
+        env["ARGB_EMU_TRACE"] = WinePrefix.windows_path("work", self.device + ".jsonl")
+        # A fresh device each run, with no state file: its saves would be driver writes too.
+        env["ARGB_EMU_STATE"] = ""
+        for answer, steps in (
+                ("n", ["driver calls", "_getch()", "_getch()"]),
+                ("y", ["driver calls", "_getch()", "SetConsoleCtrlHandler(handler,00000001)",
+                       "SetThreadExecutionState(80000001)", "driver calls",
+                       "SetThreadExecutionState(80000000)", "_getch()"])):
+            with self.subTest(answer=answer):
+                if os.path.exists(trace_file):
+                    os.remove(trace_file)
+                run = self.start(label="-" + answer, env=env)
+                run.type_key(answer, after=CONFIRMATION)
+                run.type_key("k", after=CLOSING_PROMPT)
+                run.wait()
+                relay_trace = run.errors()
+                self.assertEqual(program_steps(relay_trace), steps)
+                # The driver's trace has one line per traced write, and its first frame line comes
+                # after the writes made before the answer.
+                with open(trace_file) as trace:
+                    driver_calls = trace.read().splitlines()
+                calls = [name for _, name, _ in RELAY_CALL.findall(relay_trace)
+                         if name in ("_write", "_getch")]
+                self.assertEqual(calls.count("_write"), len(driver_calls))
+                frames = [i for i, line in enumerate(driver_calls) if '"frame":' in line]
+                self.assertEqual(bool(frames), answer == "y")
+                self.assertTrue(all(i >= calls.index("_getch") for i in frames))
+
+    def test_ctrl_c_ends_a_run_only_before_the_update_is_confirmed(self):
+        run = self.start(label="-asking", VERSION_BAD_READS=3)
+        self.assertTrue(run.still_running(after=BANNER + "Detected FW version", seconds=0.2))
+        run.interrupt()
+        output, _ = run.wait()
+        self.assertTrue(output.startswith(crlf(BANNER + "Detected FW version")), output)
+        self.assertNotIn(crlf(CONFIRMATION), output)
+
+        run = self.answer("y", **SLOW_FLASH)
+        self.assertTrue(run.still_running(after="Flash FW\n", seconds=0.1))
+        run.interrupt()
+        run.type_key("k", after=CLOSING_PROMPT)
+        self.assertRun(run, UPDATED, 0)
 
 
 if __name__ == "__main__":

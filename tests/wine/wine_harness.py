@@ -5,12 +5,15 @@ kept running between the runs (starting one costs seconds), and both are gone wh
 
 Standard input is a pseudo-terminal, because Wine's console reads single keys only from a
 terminal. Standard output goes to a file: on the terminal Wine would wrap it in escape sequences,
-while the file holds exactly what the program wrote (lines end in CR LF).
+while the file holds exactly what the program wrote (lines end in CR LF). A run can also have its
+output on the terminal, where the escape sequences are undone, for what a console window shows.
 """
 
 import atexit
 import os
 import pty
+import re
+import select
 import shutil
 import signal
 import subprocess
@@ -40,11 +43,24 @@ def crlf(text):
     return text.replace("\n", "\r\n")
 
 
+# Wine's console draws text on a terminal with escape sequences in between: it hides the cursor
+# around each character and moves it on over blanks instead of writing them.
+CURSOR_FORWARD = re.compile(rb"\x1b\[(\d*)C")
+OTHER_ESCAPES = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
+
+
+def as_written(screen):
+    """What a program wrote to the console, from what Wine drew on the terminal for it."""
+    screen = CURSOR_FORWARD.sub(lambda match: b" " * int(match.group(1) or 1), screen)
+    return OTHER_ESCAPES.sub(b"", screen).decode("latin-1")
+
+
 class WinePrefix:
     """A Wine installation of its own, with the updater copied to C:\\updater."""
 
     def __init__(self, path):
         self.path = os.path.abspath(path)
+        self.traced_calls = None
         self.drive_c = os.path.join(self.path, "drive_c")
         self.system32 = os.path.join(self.drive_c, "windows", "system32")
         self.updater_dir = os.path.join(self.drive_c, "updater")
@@ -97,6 +113,7 @@ class WinePrefix:
         os.makedirs(self.work_dir)
         shutil.copy(UPDATER, os.path.join(self.updater_dir, UPDATER_NAME))
         self.version = None
+        self.traced_calls = None
 
     def set_windows_version(self, version):
         """Switches the reported Windows version ("win10", "win7") without any dialog."""
@@ -108,6 +125,19 @@ class WinePrefix:
         if WINDOWS_VERSIONS[version] not in reported:
             raise RuntimeError(f"the prefix reports {reported.strip()!r} instead of {version}")
         self.version = version
+
+    def trace_calls(self, functions, not_from):
+        """The environment for runs in which Wine writes each call of `functions` to standard
+        error ("0024:Call KERNEL32.Sleep(00000064) ret=140002169"), except calls made by the
+        modules in `not_from`."""
+        settings = (";".join(functions), ";".join(not_from))
+        if settings != self.traced_calls:
+            # Read by every process at its start; without +relay they cost nothing.
+            for name, value in zip(("RelayInclude", "RelayFromExclude"), settings):
+                self._wine_tool("wine", "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", name,
+                                "/t", "REG_SZ", "/d", value, "/f")
+            self.traced_calls = settings
+        return {"WINEDEBUG": "+relay"}
 
     def install_driver(self, library):
         """Puts `library` into system32 as the driver, or removes the driver when None."""
@@ -168,23 +198,46 @@ def shared_prefix():
 class WineRun:
     """One run of a Windows program in the prefix, with keys typed when it asks for them."""
 
-    def __init__(self, prefix, program, cwd=None, env=None, name="run"):
+    def __init__(self, prefix, program, cwd=None, env=None, name="run", from_shell=False,
+                 output_on_terminal=False):
+        """`from_shell` starts it from a command prompt (cmd /c) that shares its console;
+        `output_on_terminal` puts its output in the console window instead of a file."""
         self.prefix = prefix
         runs = os.path.join(os.path.dirname(prefix.path), "runs")
         os.makedirs(runs, exist_ok=True)
         self.output_path = os.path.join(runs, name + ".out")
         self.errors_path = os.path.join(runs, name + ".err")
         self.master, self.slave = pty.openpty()
+        self.screen = None
+        if output_on_terminal:
+            # No output processing on the terminal: its bytes are the ones Wine's console wrote.
+            attributes = termios.tcgetattr(self.slave)
+            attributes[1] &= ~termios.OPOST
+            termios.tcsetattr(self.slave, termios.TCSANOW, attributes)
+            self.screen = b""
+        argv = ["wine", "cmd", "/c", program] if from_shell else ["wine", program]
         with open(self.output_path, "wb") as output, open(self.errors_path, "wb") as errors:
             self.process = subprocess.Popen(
-                ["wine", program], stdin=self.slave, stdout=output, stderr=errors,
-                cwd=cwd or prefix.work_dir, env=prefix.environment(**(env or {})),
+                argv, stdin=self.slave, stdout=self.slave if output_on_terminal else output,
+                stderr=errors, cwd=cwd or prefix.work_dir, env=prefix.environment(**(env or {})),
                 start_new_session=True)
         self.started = time.monotonic()
 
     def output(self):
-        with open(self.output_path, "rb") as output:
-            return output.read().decode("latin-1")
+        if self.screen is None:
+            with open(self.output_path, "rb") as output:
+                return output.read().decode("latin-1")
+        while self.master is not None and select.select([self.master], [], [], 0)[0]:
+            try:
+                drawn = os.read(self.master, 65536)
+            except OSError:  # the program has ended and closed its side of the terminal
+                break
+            if not drawn:
+                break
+            self.screen += drawn
+            with open(self.output_path, "ab") as output:
+                output.write(drawn)
+        return as_written(self.screen)
 
     def errors(self):
         with open(self.errors_path, "rb") as errors:
@@ -211,6 +264,17 @@ class WineRun:
             time.sleep(0.01)
         os.write(self.master, keys.encode("latin-1"))
 
+    def still_running(self, after, seconds=0.5):
+        """Whether the program, once the output shows `after`, is still running `seconds` later
+        (at a prompt: waiting for a key, not ending with one typed earlier)."""
+        deadline = time.monotonic() + 30.0
+        while crlf(after) not in self.output():
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                return False
+            time.sleep(0.01)
+        time.sleep(seconds)
+        return self.process.poll() is None
+
     def wait(self, timeout=30.0):
         """Waits for the program to end by itself; returns (output, exit code).
 
@@ -223,8 +287,14 @@ class WineRun:
             raise AssertionError(f"still running after {timeout} s (waiting for a key?); "
                                  f"output: {self.output()!r}") from None
         self.elapsed = time.monotonic() - self.started
+        output = self.output()
         self._close_terminal()
-        return self.output(), self.process.returncode
+        return output, self.process.returncode
+
+    def interrupt(self):
+        """Ctrl+C: Wine hands a console's Ctrl+C to each of its processes as a SIGINT, which the
+        process turns into a call of its console control handlers."""
+        os.kill(self.process.pid, signal.SIGINT)
 
     def kill(self):
         if self.process.poll() is None:
