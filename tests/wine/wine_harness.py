@@ -27,6 +27,7 @@ UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
 EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
 PLANTED_DRIVER = os.environ.get("ARGB_WIN_PLANTED_DRIVER", "")
 SEARCH_PROBE = os.environ.get("ARGB_WIN_SEARCH_PROBE", "")
+SLEEP_PROBE = os.environ.get("ARGB_WIN_SLEEP_PROBE", "")
 PREFIX_DIR = os.environ.get("ARGB_WINE_PREFIX", "")
 
 DRIVER_NAME = "nvapi64.dll"
@@ -108,6 +109,11 @@ class WinePrefix:
         if WINDOWS_VERSIONS[version] not in reported:
             raise RuntimeError(f"the prefix reports {reported.strip()!r} instead of {version}")
         self.version = version
+
+    def limit_relay_trace(self, functions):
+        """Limits Wine's call trace (WINEDEBUG=+relay) to calls of these functions."""
+        self._wine_tool("wine", "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
+                        "/t", "REG_SZ", "/d", ";".join(functions), "/f")
 
     def install_driver(self, library):
         """Puts `library` into system32 as the driver, or removes the driver when None."""
