@@ -17,13 +17,16 @@ RT_MANIFEST = 24
 FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
 
 # Libraries that every Windows installation has; anything else would have to ship with the program.
-SYSTEM_LIBRARIES = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "user32.dll", "advapi32.dll"}
+SYSTEM_LIBRARIES = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "user32.dll", "advapi32.dll",
+                    "winmm.dll"}
 SYSTEM_LIBRARY_FAMILY = "api-ms-win-crt-"  # the universal C runtime's forwarders
 # The operating system's own services that the updater is built on.
 REQUIRED_IMPORTS = {
     "LoadLibraryExW", "FreeLibrary", "GetProcAddress", "GetSystemDirectoryW", "GetModuleFileNameA",
     "VerifyVersionInfoW", "VerSetConditionMask", "LocalAlloc", "LocalFree", "SetLastError",
-    "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection", "Sleep", "_getch"}
+    "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection", "Sleep", "_getch",
+    "CreateWaitableTimerExW", "SetWaitableTimer", "WaitForSingleObject", "timeBeginPeriod",
+    "timeEndPeriod"}
 
 
 def resource(path, resource_type, name=None):

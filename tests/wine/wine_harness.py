@@ -30,6 +30,7 @@ UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
 EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
 PLANTED_DRIVER = os.environ.get("ARGB_WIN_PLANTED_DRIVER", "")
 SEARCH_PROBE = os.environ.get("ARGB_WIN_SEARCH_PROBE", "")
+SLEEP_PROBE = os.environ.get("ARGB_WIN_SLEEP_PROBE", "")
 PREFIX_DIR = os.environ.get("ARGB_WINE_PREFIX", "")
 
 DRIVER_NAME = "nvapi64.dll"
@@ -138,6 +139,10 @@ class WinePrefix:
                                 "/t", "REG_SZ", "/d", value, "/f")
             self.traced_calls = settings
         return {"WINEDEBUG": "+relay"}
+
+    def limit_relay_trace(self, functions):
+        """Limits Wine's call trace (WINEDEBUG=+relay) to calls of these functions."""
+        self.trace_calls(functions, not_from=())
 
     def install_driver(self, library):
         """Puts `library` into system32 as the driver, or removes the driver when None."""
