@@ -4,8 +4,8 @@ import os
 import re
 import unittest
 
-from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, EMULATED_DRIVER, UPDATER_NAME,
-                          WinePrefix, WineRun, crlf, shared_prefix)
+from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, EMULATED_DRIVER, SYSTEM_CALLERS,
+                          UPDATER_NAME, WinePrefix, WineRun, crlf, shared_prefix)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 READ_AS_05 = BANNER + "Detected FW version:40.70.00.05\n"
@@ -21,7 +21,6 @@ SLOW_FLASH = {"PROGRAM_MS": 10}
 # emulated driver's trace writes, one for each of its calls. The C runtimes' own registrations of
 # control handlers at their start are left out.
 TRACED_CALLS = ("_getch", "SetConsoleCtrlHandler", "SetThreadExecutionState", "_write")
-UNTRACED_CALLERS = ("kernel32", "kernelbase", "msvcrt", "ucrtbase")
 RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+\.(\w+)\(([^)]*)\)", re.M)
 
 
@@ -189,7 +188,7 @@ class WineDialogueTest(unittest.TestCase):
 
     def test_the_write_phase_is_guarded_from_the_answer_to_the_end_of_the_update(self):
         trace_file = os.path.join(self.prefix.work_dir, self.device + ".jsonl")
-        env = self.prefix.trace_calls(TRACED_CALLS, not_from=UNTRACED_CALLERS)
+        env = self.prefix.trace_calls(TRACED_CALLS, not_from=SYSTEM_CALLERS)
         env["ARGB_EMU_TRACE"] = WinePrefix.windows_path("work", self.device + ".jsonl")
         # A fresh device each run, with no state file: its saves would be driver writes too.
         env["ARGB_EMU_STATE"] = ""

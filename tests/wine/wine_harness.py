@@ -38,6 +38,8 @@ DRIVER_NAME = "nvapi64.dll"
 WINDOWS_VERSIONS = {"win10": "Microsoft Windows 10.", "win7": "Microsoft Windows 6.1."}
 SERVER_IDLE_SECONDS = 30
 UPDATER_NAME = "argb-fw-updater.exe"
+# Modules whose calls on to other modules a call trace leaves out, so it shows the program's own.
+SYSTEM_CALLERS = ("kernel32", "kernelbase", "msvcrt", "ucrtbase")
 
 def crlf(text):
     """A console text as it reaches a file on Windows: every line end is CR LF."""
@@ -141,8 +143,9 @@ class WinePrefix:
         return {"WINEDEBUG": "+relay"}
 
     def limit_relay_trace(self, functions):
-        """Limits Wine's call trace (WINEDEBUG=+relay) to calls of these functions."""
-        self.trace_calls(functions, not_from=())
+        """Limits Wine's call trace (WINEDEBUG=+relay) to the program's own calls of these
+        functions: calls that Windows' modules make on to each other would count twice."""
+        self.trace_calls(functions, not_from=SYSTEM_CALLERS)
 
     def install_driver(self, library):
         """Puts `library` into system32 as the driver, or removes the driver when None."""
