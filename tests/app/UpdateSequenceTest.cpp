@@ -54,6 +54,13 @@ class ScriptedBus : public i2c::I2cBus {
 // 2 for the check, 1 exit, 1 last start.
 constexpr int kFramesOfAnUpdate = 90;
 
+// One update over its own platform fake and bus, for tests that try several scripts.
+int runSequence(testing::FakePlatform& platform, ScriptedBus& bus) {
+  iap::UpdaterContext context(bus, platform);
+  return UpdateSequence(platform, platform, platform, context, kFirmwareImage, kFirmwareImageLength)
+      .run();
+}
+
 class UpdateSequenceTest : public ::testing::Test {
  protected:
   int run() { return sequence.run(); }
@@ -135,10 +142,7 @@ TEST_F(UpdateSequenceTest, ProgressOfTheBlocksIsShownOnATerminalAndErasedAfter) 
     platform.keys = {'x'};
     ScriptedBus scripted(platform.timeline);
     if (c.failingFrame != 0) scripted.failingWrites = {c.failingFrame};
-    iap::UpdaterContext updater(scripted, platform);
-    UpdateSequence steps(platform, platform, platform, updater, kFirmwareImage,
-                         kFirmwareImageLength);
-    steps.run();
+    runSequence(platform, scripted);
     std::vector<std::string> shown;
     const auto flash = std::find(platform.writes.begin(), platform.writes.end(), "S:Flash FW\n");
     ASSERT_NE(flash, platform.writes.end());
@@ -216,10 +220,7 @@ TEST_F(UpdateSequenceTest, EachLaterStepStopsWithItsOwnResultAndNothingAfterIt) 
     testing::FakePlatform platform;
     ScriptedBus scripted(platform.timeline);
     (c.writeFails ? scripted.failingWrites : scripted.silentFrames) = {c.frame};
-    iap::UpdaterContext updater(scripted, platform);
-    UpdateSequence steps(platform, platform, platform, updater, kFirmwareImage,
-                         kFirmwareImageLength);
-    EXPECT_EQ(steps.run(), -1) << c.frame;
+    EXPECT_EQ(runSequence(platform, scripted), -1) << c.frame;
     const std::string end = c.expectedEnd;
     ASSERT_GE(platform.output.size(), end.size());
     EXPECT_EQ(platform.output.substr(platform.output.size() - end.size()), end) << c.frame;

@@ -242,29 +242,16 @@ class UpdateTest(unittest.TestCase):
         return subprocess.run([e2e_paths.EMU_TOOL, "state", self.state], check=True,
                               capture_output=True, text=True).stdout
 
-
-class OneRunAtATimeTest(unittest.TestCase):
-    """A second run on the same machine must never reach the bus while a first one runs."""
-
-    def setUp(self):
-        self.workdir = tempfile.mkdtemp(prefix="argb-e2e-")
-
-    def tearDown(self):
-        shutil.rmtree(self.workdir, ignore_errors=True)
-
-    def start(self, name, **settings):
-        settings.setdefault("STATE", os.path.join(self.workdir, name + ".state"))
-        settings.setdefault("TRACE", os.path.join(self.workdir, name + ".jsonl"))
-        return TerminalSession([e2e_paths.UPDATER], env=emulator_environment(**settings),
-                               cwd=self.workdir)
-
+    # One run at a time: a second run on the same machine never reaches the bus while a first
+    # one runs.
     def assert_refused(self, name):
-        self.assertEqual(self.start(name).wait(timeout=10), (BANNER + ANOTHER_RUN, 255))
-        self.assertFalse(os.path.exists(os.path.join(self.workdir, name + ".jsonl")),
-                         "the refused run called the driver")
+        trace = os.path.join(self.workdir, name + ".jsonl")
+        refused = self.start(STATE=os.path.join(self.workdir, name + ".state"), TRACE=trace)
+        self.assertEqual(refused.wait(timeout=10), (BANNER + ANOTHER_RUN, 255))
+        self.assertFalse(os.path.exists(trace), "the refused run called the driver")
 
     def test_a_second_run_refuses_while_the_first_asks_or_writes(self):
-        first = self.start("first", **SLOW_FLASH)
+        first = self.start(**SLOW_FLASH)
         first.expect(CONFIRMATION)
         self.assert_refused("second-at-the-prompt")
         first.type_key("Y")
@@ -275,10 +262,10 @@ class OneRunAtATimeTest(unittest.TestCase):
         self.assertEqual(code, 0)
 
     def test_a_killed_run_leaves_no_lock_behind(self):
-        first = self.start("killed")
+        first = self.start()
         first.expect(CONFIRMATION)
         first.kill()
-        output, code = self.start("next").answer_and_close("n")
+        output, code = self.start().answer_and_close("n")
         self.assertTrue(output.endswith("Exiting...\n" + CLOSING_PROMPT), output)
         self.assertEqual(code, 0)
 

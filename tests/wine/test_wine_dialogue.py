@@ -4,8 +4,9 @@ import os
 import re
 import unittest
 
-from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, EMULATED_DRIVER, SYSTEM_CALLERS,
-                          UPDATER_NAME, WinePrefix, WineRun, crlf, shared_prefix)
+from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, SYSTEM_CALLERS,
+                          UPDATER_NAME, UpdaterTestCase, WinePrefix, WineRun, crlf,
+                          emulator_settings)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 READ_AS_05 = BANNER + "Detected FW version:40.70.00.05\n"
@@ -44,11 +45,9 @@ def program_steps(relay_trace):
     return steps
 
 
-class WineDialogueTest(unittest.TestCase):
+class WineDialogueTest(UpdaterTestCase):
     def setUp(self):
-        self.prefix = shared_prefix()
-        self.prefix.set_windows_version("win10")
-        self.prefix.install_driver(EMULATED_DRIVER)
+        super().setUp()
         self.new_device(self.id().rsplit(".", 1)[-1])
 
     def new_device(self, name):
@@ -58,11 +57,10 @@ class WineDialogueTest(unittest.TestCase):
         if os.path.exists(state_file):
             os.remove(state_file)
 
-    def start(self, label="", env=None, from_shell=False, output_on_terminal=False,
-              **emulator_settings):
+    def start(self, label="", env=None, from_shell=False, output_on_terminal=False, **settings):
         # Paths reach the emulator inside Wine, so they are given in Windows form.
         run_env = {"ARGB_EMU_STATE": WinePrefix.windows_path("work", self.device + ".state")}
-        run_env.update({"ARGB_EMU_" + k: str(v) for k, v in emulator_settings.items()})
+        run_env.update(emulator_settings(**settings))
         run_env.update(env or {})
         run = WineRun(self.prefix, UPDATER, env=run_env, name=self.device + label,
                       from_shell=from_shell, output_on_terminal=output_on_terminal)
@@ -70,8 +68,8 @@ class WineDialogueTest(unittest.TestCase):
         self.addCleanup(run.kill)
         return run
 
-    def answer(self, key, **emulator_settings):
-        run = self.start(**emulator_settings)
+    def answer(self, key, **settings):
+        run = self.start(**settings)
         run.type_key(key, after=CONFIRMATION)
         return run
 

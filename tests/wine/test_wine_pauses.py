@@ -14,8 +14,8 @@ import sys
 import unittest
 
 from test_wine_dialogue import READ_AS_05, UPDATE_STEPS
-from wine_harness import (CLOSING_PROMPT, CONFIRMATION, EMULATED_DRIVER, SLEEP_PROBE,
-                          UPDATER_NAME, WinePrefix, WineRun, crlf, shared_prefix)
+from wine_harness import (CLOSING_PROMPT, CONFIRMATION, SLEEP_PROBE, UPDATER_NAME,
+                          UpdaterTestCase, WinePrefix, WineRun, crlf, emulator_settings)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 TIMER_CALLS = ("CreateWaitableTimerExW", "SetWaitableTimer", "WaitForSingleObject",
@@ -54,20 +54,15 @@ def pauses_between_polls(trace, frames):
     return pauses
 
 
-class WinePauseTest(unittest.TestCase):
-    def setUp(self):
-        self.prefix = shared_prefix()
-        self.prefix.set_windows_version("win10")
-        self.prefix.install_driver(EMULATED_DRIVER)
-
-    def start(self, name, debug="-all", **emulator_settings):
+class WinePauseTest(UpdaterTestCase):
+    def start(self, name, debug="-all", **settings):
         """A run on a fresh controller, with the emulator's trace; returns it and the trace file."""
         trace_path = os.path.join(self.prefix.work_dir, name + ".jsonl")
         if os.path.exists(trace_path):
             os.remove(trace_path)
         env = {"WINEDEBUG": debug,
                "ARGB_EMU_TRACE": WinePrefix.windows_path("work", name + ".jsonl")}
-        env.update({"ARGB_EMU_" + k: str(v) for k, v in emulator_settings.items()})
+        env.update(emulator_settings(**settings))
         run = WineRun(self.prefix, UPDATER, env=env, name=name)
         run.type_key("Y", after=CONFIRMATION)
         return run, trace_path

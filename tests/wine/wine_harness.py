@@ -21,6 +21,7 @@ import sys
 import tempfile
 import termios
 import time
+import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 # The console texts are the same on both systems.
@@ -201,6 +202,20 @@ def shared_prefix():
         print(f"Wine prefix created in {time.monotonic() - started:.1f} s", file=sys.stderr)
         _shared = prefix
     return _shared
+
+
+def emulator_settings(**settings):
+    """ARGB_EMU_* variables for a run; files they name must be given in Windows form."""
+    return {"ARGB_EMU_" + key: str(value) for key, value in settings.items()}
+
+
+class UpdaterTestCase(unittest.TestCase):
+    """Runs of the updater in the suite's prefix, as Windows 10 with the emulated driver."""
+
+    def setUp(self):
+        self.prefix = shared_prefix()
+        self.prefix.set_windows_version("win10")
+        self.prefix.install_driver(EMULATED_DRIVER)
 
 
 class WineRun:
