@@ -13,6 +13,7 @@ int main() {
   using namespace argb;
   const auto platform = platform::createSystemPlatform();
   driver::TrustedLibraryLoader loader(platform->os());
+  platform->loadSystemLibrariesWith(loader);
   driver::DriverFront driverFront(platform->os(), loader);
   i2c::I2cTransport transport(driverFront, platform->sleeper());
   iap::UpdaterContext updaterContext(transport, platform->sleeper());

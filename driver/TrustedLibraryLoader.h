@@ -4,13 +4,14 @@
 #include <cstdint>
 
 #include "platform/OsServices.h"
+#include "platform/SystemLibraryLoader.h"
 
 namespace argb::driver {
 
 // Loads a library from the system directory only, so a planted copy next to the program, in the
 // current directory or on the search path is never picked up. Holds the process-wide loading
 // state: the OS generation, the preload result and the preloaded system libraries.
-class TrustedLibraryLoader {
+class TrustedLibraryLoader final : public platform::SystemLibraryLoader {
  public:
   static constexpr std::uint32_t kSearchPathFlags = 0x1708;
   static constexpr std::uint32_t kBuildWithSearchFlags = 9200;
@@ -27,6 +28,10 @@ class TrustedLibraryLoader {
   platform::ModuleHandle LoadFromSystemDirectory(const char16_t* name, std::uint32_t flags);
   // 1 = ready, 0 = refused.
   int PreloadSystemLibraries(int legacy);
+  // With the flags and the older-Windows path of the preloaded libraries.
+  platform::ModuleHandle loadSystemLibrary(const char16_t* name) override {
+    return LoadTrustedLibrary(name, 0);
+  }
   // "<system directory>\<name>" in a zero-filled LocalAlloc block the caller releases, or null.
   char16_t* BuildSystemPath(const char16_t* name);
 

@@ -23,8 +23,9 @@ class Console {
   virtual int readKey() = 0;
 
   // Drops the keys typed before now, so that only a key pressed once a question is on screen
-  // answers it. Nothing is dropped when input is not a terminal: there each byte is one key of a
-  // script.
+  // answers it. The keys are the console's (Windows reads them from the console even when standard
+  // input is redirected); on Linux, input that is not a terminal is a script whose every byte is a
+  // key, and nothing of it is dropped.
   virtual void discardTypedAhead() = 0;
 
   // True when standard output is a console or terminal, not a file or pipe.

@@ -6,6 +6,7 @@
 #include "platform/OsServices.h"
 #include "platform/RunLock.h"
 #include "platform/Sleeper.h"
+#include "platform/SystemLibraryLoader.h"
 #include "platform/WritePhaseGuard.h"
 
 namespace argb::platform {
@@ -20,6 +21,10 @@ class Platform {
   virtual Sleeper& sleeper() = 0;
   virtual RunLock& runLock() = 0;
   virtual WritePhaseGuard& writePhaseGuard() = 0;
+  // The trusted loading for the system libraries that the services load only when they need them
+  // (nothing beyond the libraries Windows maps from its own list is imported). Without it they do
+  // without those libraries.
+  virtual void loadSystemLibrariesWith(SystemLibraryLoader& /*loader*/) {}
 };
 
 std::unique_ptr<Platform> createSystemPlatform();

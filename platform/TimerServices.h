@@ -7,6 +7,13 @@ namespace argb::platform {
 // Opaque handle of a waitable timer (HANDLE on Windows).
 using TimerHandle = void*;
 
+// SetWaitableTimer's due time for a pause of `milliseconds` from now: it counts 100 ns units, and
+// a negative one is relative to now.
+constexpr std::int64_t relativeDueTime(std::uint32_t milliseconds) {
+  constexpr std::int64_t kUnitsPerMs = 10000;
+  return -kUnitsPerMs * milliseconds;
+}
+
 // The timer calls a precise pause is built from, with the contracts of their Windows counterparts
 // (named in each comment).
 class TimerServices {

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <ostream>
 
+#include "platform/windows/ConsoleInput.h"
 #include "platform/windows/WindowsHeaders.h"
 
 namespace argb::platform {
@@ -40,13 +41,16 @@ bool isConsole(DWORD standardHandle) {
 int WindowsConsole::readKey() {
   const int code = ::_getch();
   // The second code belongs to the same key press; left waiting it would answer the next read.
-  if (code == kFunctionKeyPrefix || code == kExtendedKeyPrefix) ::_getch();
+  // _getch has it ready at once. A character whose code in the console's code page is 0xE0 ('à'
+  // in 1252) comes alone, and waiting for a second code would swallow the next key.
+  if ((code == kFunctionKeyPrefix || code == kExtendedKeyPrefix) && ::_kbhit() != 0) ::_getch();
   return code;
 }
 
 void WindowsConsole::discardTypedAhead() {
-  // Redirected input is a script whose every byte is meant as a key.
-  if (isConsole(STD_INPUT_HANDLE)) ::FlushConsoleInputBuffer(::GetStdHandle(STD_INPUT_HANDLE));
+  // _getch reads the console's own input, also when standard input is redirected.
+  const ConsoleInput input;
+  if (input.handle() != nullptr) ::FlushConsoleInputBuffer(input.handle());
 }
 
 bool WindowsConsole::outputIsInteractive() {

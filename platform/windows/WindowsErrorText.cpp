@@ -3,17 +3,34 @@
 #include "platform/windows/WindowsHeaders.h"
 
 namespace argb::platform {
+namespace {
+
+constexpr DWORD kLongestText = 512;
+
+// The text in the code page the console shows the program's output in, so that it reads right on
+// a Windows of any language; without a console, the system's own code page.
+std::string inConsoleCodePage(const wchar_t* text, int length) {
+  UINT codePage = ::GetConsoleOutputCP();
+  if (codePage == 0) codePage = CP_ACP;
+  const int size = ::WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string converted(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(codePage, 0, text, length, converted.data(), size, nullptr, nullptr);
+  return converted;
+}
+
+}  // namespace
 
 std::string errorText(std::uint32_t error) {
-  char buffer[256] = {};
-  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, length);
+  wchar_t buffer[kLongestText] = {};
+  DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, buffer, kLongestText, nullptr);
   // The system's texts end in a period and a line end; the caller's line has its own.
-  while (!text.empty() &&
-         (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' ')) {
-    text.pop_back();
+  while (length > 0 && (buffer[length - 1] == L'\n' || buffer[length - 1] == L'\r' ||
+                        buffer[length - 1] == L'.' || buffer[length - 1] == L' ')) {
+    --length;
   }
+  std::string text = inConsoleCodePage(buffer, static_cast<int>(length));
   if (text.empty()) text = "system error";
   return text + " (error " + std::to_string(error) + ")";
 }

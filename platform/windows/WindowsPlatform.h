@@ -16,6 +16,9 @@ class WindowsPlatform final : public Platform {
   Sleeper& sleeper() override { return sleeper_; }
   RunLock& runLock() override { return runLock_; }
   WritePhaseGuard& writePhaseGuard() override { return writePhaseGuard_; }
+  void loadSystemLibrariesWith(SystemLibraryLoader& loader) override {
+    sleeper_.loadSystemLibrariesWith(loader);
+  }
 
  private:
   WindowsOsServices os_;

@@ -24,7 +24,11 @@ RunLock::Result WindowsRunLock::take() {
   if (mutex_ == nullptr) {
     mutex_ = ::CreateMutexW(nullptr, FALSE, kMutexName);
     if (mutex_ == nullptr) {
-      return {Outcome::kFailed, std::string(kMutexNameText) + ": " + errorText(::GetLastError())};
+      const DWORD error = ::GetLastError();
+      // The mutex exists and was made by a run with other rights (an elevated one, another user's):
+      // that is another update.
+      if (error == ERROR_ACCESS_DENIED) return {Outcome::kHeldByAnotherRun, {}};
+      return {Outcome::kFailed, std::string(kMutexNameText) + ": " + errorText(error)};
     }
   }
   switch (::WaitForSingleObject(mutex_, 0)) {

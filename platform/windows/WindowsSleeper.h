@@ -11,6 +11,9 @@ namespace argb::platform {
 class WindowsSleeper final : public Sleeper {
  public:
   void sleep(std::uint32_t milliseconds) override;
+  void loadSystemLibrariesWith(SystemLibraryLoader& loader) {
+    timers_.loadSystemLibrariesWith(loader);
+  }
 
  private:
   // Declared first: the precise sleeper gives its timer back on destruction.

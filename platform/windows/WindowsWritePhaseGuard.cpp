@@ -1,5 +1,6 @@
 #include "platform/windows/WindowsWritePhaseGuard.h"
 
+#include "platform/windows/ConsoleInput.h"
 #include "platform/windows/WindowsHeaders.h"
 
 namespace argb::platform {
@@ -10,15 +11,54 @@ BOOL WINAPI swallowInterrupts(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
+// Null where there is no console window of Windows' own (Windows Terminal, Wine, no console); the
+// calls on it then fail and change nothing.
+HMENU consoleWindowMenu() {
+  return ::GetSystemMenu(::GetConsoleWindow(), FALSE);
+}
+
 }  // namespace
 
 void WindowsWritePhaseGuard::enterWritePhase() {
   ::SetConsoleCtrlHandler(swallowInterrupts, TRUE);
   ::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  holdConsoleWindow();
 }
 
 void WindowsWritePhaseGuard::updateEnded() {
   ::SetThreadExecutionState(ES_CONTINUOUS);
+  releaseConsoleWindow();
+}
+
+void WindowsWritePhaseGuard::holdConsoleWindow() {
+  // A click in a classic console window starts a selection in QuickEdit mode, and every write then
+  // blocks until a key is pressed: the update would stop between two blocks and look hung.
+  const ConsoleInput input;
+  DWORD mode = 0;
+  if (input.handle() != nullptr && ::GetConsoleMode(input.handle(), &mode) &&
+      ::SetConsoleMode(input.handle(), (mode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE)) {
+    savedInputMode_ = mode;
+    quickEditChanged_ = true;
+  }
+  // Closing the window would end the process halfway through the flash.
+  const HMENU menu = consoleWindowMenu();
+  closeGreyed_ = menu != nullptr && ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED) !=
+                                        static_cast<BOOL>(-1);
+}
+
+void WindowsWritePhaseGuard::releaseConsoleWindow() {
+  if (quickEditChanged_) {
+    const ConsoleInput input;
+    // QuickEdit is one of the flags that only count together with the extended-flags bit.
+    if (input.handle() != nullptr)
+      ::SetConsoleMode(input.handle(), savedInputMode_ | ENABLE_EXTENDED_FLAGS);
+    quickEditChanged_ = false;
+  }
+  if (closeGreyed_) {
+    const HMENU menu = consoleWindowMenu();
+    if (menu != nullptr) ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+    closeGreyed_ = false;
+  }
 }
 
 }  // namespace argb::platform

@@ -25,6 +25,9 @@ TEST(PreciseSleeperTest, OneHighResolutionTimerServesEveryShortPause) {
   testing::FakeTimerServices timers;
   EXPECT_EQ(run(timers, {1, 1, 15, 1}),
             (Events{"create", "wait 1", "wait 1", "wait 15", "wait 1", "close"}));
+  // The timer's due time: 100 ns units, negative for "from now".
+  EXPECT_EQ(relativeDueTime(1), -10'000);
+  EXPECT_EQ(relativeDueTime(15), -150'000);
 }
 
 TEST(PreciseSleeperTest, WithoutHighResolutionTimerTheRunSleepsAtARaisedResolution) {

@@ -16,17 +16,18 @@ RT_VERSION = 16
 RT_MANIFEST = 24
 FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
 
-# Libraries that every Windows installation has; anything else would have to ship with the program.
-SYSTEM_LIBRARIES = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "user32.dll", "advapi32.dll",
-                    "winmm.dll"}
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "known_dlls.txt")) as listed:
+    KNOWN_DLLS = {line.strip() for line in listed if line.strip() and not line.startswith("#")}
+# Libraries that every Windows installation has; anything else would have to ship with the driver.
+SYSTEM_LIBRARIES = KNOWN_DLLS | {"ucrtbase.dll", "winmm.dll"}
 SYSTEM_LIBRARY_FAMILY = "api-ms-win-crt-"  # the universal C runtime's forwarders
 # The operating system's own services that the updater is built on.
 REQUIRED_IMPORTS = {
     "LoadLibraryExW", "FreeLibrary", "GetProcAddress", "GetSystemDirectoryW", "GetModuleFileNameA",
     "VerifyVersionInfoW", "VerSetConditionMask", "LocalAlloc", "LocalFree", "SetLastError",
     "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection", "Sleep", "_getch",
-    "CreateWaitableTimerExW", "SetWaitableTimer", "WaitForSingleObject", "timeBeginPeriod",
-    "timeEndPeriod"}
+    "CreateWaitableTimerExW", "SetWaitableTimer", "WaitForSingleObject", "_kbhit", "SetConsoleMode",
+    "EnableMenuItem", "FormatMessageW"}
 
 
 def resource(path, resource_type, name=None):
@@ -118,16 +119,18 @@ class ManifestTest(unittest.TestCase):
 
 class ImportsTest(unittest.TestCase):
     def test_only_system_libraries_are_imported(self):
-        # The compiler's runtime DLLs are not on a user's machine, and no DLL may come from beside
-        # the program: the C and C++ runtimes are linked in.
-        for path in (UPDATER, EMULATED_DRIVER):
+        # The compiler's runtime DLLs are not on a user's machine: the C and C++ runtimes are linked
+        # in. The elevated program's imports are resolved before main, from beside the program for
+        # any library outside the KnownDLLs: only those may be imported.
+        for path, allowed in ((UPDATER, lambda name: name in KNOWN_DLLS),
+                              (EMULATED_DRIVER, lambda name: name in SYSTEM_LIBRARIES or
+                               name.startswith(SYSTEM_LIBRARY_FAMILY))):
             with self.subTest(file=os.path.basename(path)):
                 dump, libraries = imports(path)
                 self.assertIn("file format pei-x86-64", dump)
                 self.assertIn("kernel32.dll", libraries)
-                others = {name for name in libraries if name not in SYSTEM_LIBRARIES}
-                others = {name for name in others if not name.startswith(SYSTEM_LIBRARY_FAMILY)}
-                self.assertEqual(others, set())
+                self.assertEqual({name for name in libraries if not allowed(name)}, set(),
+                                 "imported from outside the allowed libraries")
 
     def test_updater_uses_the_real_system_services(self):
         _, libraries = imports(UPDATER)

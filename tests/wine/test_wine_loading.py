@@ -9,9 +9,9 @@ import re
 import shutil
 import unittest
 
-from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, DRIVER_NAME, EMULATED_DRIVER,
-                          PLANTED_DRIVER, SEARCH_PROBE, UPDATER_NAME, WinePrefix, WineRun, crlf,
-                          shared_prefix)
+from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, DLL_OVERRIDES, DRIVER_NAME,
+                          EMULATED_DRIVER, PLANTED_DRIVER, PLANTED_WINMM, SEARCH_PROBE,
+                          UPDATER_NAME, WinePrefix, WineRun, crlf, shared_prefix)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 SYSTEM32 = "C:\\windows\\system32\\"
@@ -127,6 +127,21 @@ class PlantedDriverTest(unittest.TestCase):
                         directories = search_path.lower().split(";")
                         self.assertEqual(directories[0], SYSTEM32.lower().rstrip("\\"))
                         self.assertNotIn("c:\\updater", directories)
+
+    def test_a_system_library_planted_beside_the_program_is_never_loaded(self):
+        # Wine told to prefer a native winmm.dll, as Windows prefers the program's folder for any
+        # library outside its KnownDLLs: a program that imported it would run the planted copy.
+        self.prefix.set_windows_version("win10")
+        planted = os.path.join(self.prefix.updater_dir, "winmm.dll")
+        marker = os.path.join(self.prefix.updater_dir, "winmm-loaded.txt")
+        shutil.copy(PLANTED_WINMM, planted)
+        self.addCleanup(lambda: [self.remove(path) for path in (planted, marker)])
+        run = self.start_updater(WINEDLLOVERRIDES=DLL_OVERRIDES + ";winmm=n,b")
+        run.type_key("y", after=CONFIRMATION)
+        run.type_key("x", after=CLOSING_PROMPT)
+        output, code = run.wait()
+        self.assertIn(crlf("Update result:Success\n"), output)
+        self.assertEqual((code, os.path.exists(marker)), (0, False))
 
     def test_without_a_system32_driver_none_is_loaded(self):
         self.plant()

@@ -30,6 +30,7 @@ from harness import BANNER, CLOSING_PROMPT, CONFIRMATION  # noqa: E402
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
 EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
 PLANTED_DRIVER = os.environ.get("ARGB_WIN_PLANTED_DRIVER", "")
+PLANTED_WINMM = os.environ.get("ARGB_WIN_PLANTED_WINMM", "")
 SEARCH_PROBE = os.environ.get("ARGB_WIN_SEARCH_PROBE", "")
 SLEEP_PROBE = os.environ.get("ARGB_WIN_SLEEP_PROBE", "")
 PREFIX_DIR = os.environ.get("ARGB_WINE_PREFIX", "")
@@ -38,6 +39,8 @@ DRIVER_NAME = "nvapi64.dll"
 # What `ver` shows for each Windows version that the tests switch the prefix to.
 WINDOWS_VERSIONS = {"win10": "Microsoft Windows 10.", "win7": "Microsoft Windows 6.1."}
 SERVER_IDLE_SECONDS = 30
+# No Mono or Gecko install prompts, no menu entries for the host desktop.
+DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 UPDATER_NAME = "argb-fw-updater.exe"
 # Modules whose calls on to other modules a call trace leaves out, so it shows the program's own.
 SYSTEM_CALLERS = ("kernel32", "kernelbase", "msvcrt", "ucrtbase")
@@ -79,8 +82,7 @@ class WinePrefix:
             "WINEPREFIX": self.path,
             "WINEARCH": "win64",
             "WINEDEBUG": "-all",
-            # No Mono or Gecko install prompts, no menu entries for the host desktop.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+            "WINEDLLOVERRIDES": DLL_OVERRIDES,
         })
         env.update(extra)
         return env
