@@ -6,6 +6,7 @@
 #include <iostream>
 #include <ostream>
 
+#include "platform/ConsoleKeyPress.h"
 #include "platform/windows/ConsoleInput.h"
 #include "platform/windows/WindowsHeaders.h"
 
@@ -27,10 +28,6 @@ void WindowsConsole::writeStreamLineEnd() {
 
 namespace {
 
-// _getch's first code of a key that sends two: a function key, then a cursor or other extended key.
-constexpr int kFunctionKeyPrefix = 0x00;
-constexpr int kExtendedKeyPrefix = 0xE0;
-
 bool isConsole(DWORD standardHandle) {
   DWORD mode = 0;
   return ::GetConsoleMode(::GetStdHandle(standardHandle), &mode) != 0;
@@ -39,12 +36,7 @@ bool isConsole(DWORD standardHandle) {
 }  // namespace
 
 int WindowsConsole::readKey() {
-  const int code = ::_getch();
-  // The second code belongs to the same key press; left waiting it would answer the next read.
-  // _getch has it ready at once. A character whose code in the console's code page is 0xE0 ('à'
-  // in 1252) comes alone, and waiting for a second code would swallow the next key.
-  if ((code == kFunctionKeyPrefix || code == kExtendedKeyPrefix) && ::_kbhit() != 0) ::_getch();
-  return code;
+  return readKeyPress([] { return ::_getch(); }, [] { return ::_kbhit() != 0; });
 }
 
 void WindowsConsole::discardTypedAhead() {

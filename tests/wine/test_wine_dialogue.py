@@ -18,10 +18,11 @@ ANOTHER_RUN = "Another update is running. Let it finish, then start this program
 # Ten milliseconds a block: "Flash FW" lasts about a second, long enough to act during it.
 SLOW_FLASH = {"PROGRAM_MS": 10}
 
-# The calls whose order shows the write phase: the key reads, the guard's two services, and the
+# The calls whose order shows the write phase: the key reads, the guard's services, and the
 # emulated driver's trace writes, one for each of its calls. The C runtimes' own registrations of
 # control handlers at their start are left out.
-TRACED_CALLS = ("_getch", "SetConsoleCtrlHandler", "SetThreadExecutionState", "_write")
+TRACED_CALLS = ("_getch", "SetConsoleCtrlHandler", "SetThreadExecutionState", "SetConsoleMode",
+                "_write")
 RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+\.(\w+)\(([^)]*)\)", re.M)
 
 
@@ -38,6 +39,8 @@ def program_steps(relay_trace):
             step = "driver calls"
         elif name == "SetConsoleCtrlHandler" and int(arguments.split(",")[0], 16):
             step = "SetConsoleCtrlHandler(handler," + arguments.split(",")[1] + ")"
+        elif name == "SetConsoleMode":  # the console input's handle differs from run to run
+            step = "SetConsoleMode(input," + arguments.split(",")[1] + ")"
         else:
             step = f"{name}({arguments})"
         if not steps or steps[-1] != step or step != "driver calls":
@@ -192,9 +195,11 @@ class WineDialogueTest(UpdaterTestCase):
         env["ARGB_EMU_STATE"] = ""
         for answer, steps in (
                 ("n", ["driver calls", "_getch()", "_getch()"]),
+                # QuickEdit (0x40) off, with the extended-flags bit (0x80), and Wine's mode back.
                 ("y", ["driver calls", "_getch()", "SetConsoleCtrlHandler(handler,00000001)",
-                       "SetThreadExecutionState(80000001)", "driver calls",
-                       "SetThreadExecutionState(80000000)", "_getch()"])):
+                       "SetThreadExecutionState(80000001)", "SetConsoleMode(input,000001b7)",
+                       "driver calls", "SetThreadExecutionState(80000000)",
+                       "SetConsoleMode(input,000001f7)", "_getch()"])):
             with self.subTest(answer=answer):
                 if os.path.exists(trace_file):
                     os.remove(trace_file)
