@@ -138,9 +138,10 @@ TEST_F(LinuxConsoleTerminalTest, KeysTypedAheadAreDroppedAndTheNextKeyIsKept) {
   }));
   console_.discardTypedAhead();
   EXPECT_EQ(readKeyTyping("n"), 'n');
-  EXPECT_TRUE(console_.outputIsInteractive() == (::isatty(::fileno(stdout)) != 0));
-  LinuxConsole onTerminal(slave_, ::fdopen(::dup(slave_), "w"));
-  EXPECT_TRUE(onTerminal.outputIsInteractive());
+  // Only the output decides: no input here, a terminal input with a pipe output further down.
+  std::FILE* toTerminal = ::fdopen(::dup(slave_), "w");
+  EXPECT_TRUE(LinuxConsole(-1, toTerminal).outputIsInteractive());
+  std::fclose(toTerminal);
 }
 
 TEST_F(LinuxConsoleTerminalTest, LoneEscapeAndUnknownSequencesReadAsEscapeAndAreConsumed) {
@@ -211,7 +212,8 @@ TEST(LinuxConsolePipeTest, EachTextIsOutAtItsWriteInProgramOrder) {
   ::fcntl(output.readEnd, F_SETFL, O_NONBLOCK);
   std::FILE* stream = ::fdopen(std::exchange(output.writeEnd, -1), "w");
   ASSERT_NE(stream, nullptr);
-  LinuxConsole console(-1, stream);
+  PseudoTerminal input;
+  LinuxConsole console(input.slave, stream);
   EXPECT_FALSE(console.outputIsInteractive());
   const auto drain = [&output] {
     std::string text(256, '\0');
