@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -11,12 +12,11 @@ namespace {
 // A key with the two codes the Windows console gives for it, and what terminals send for it, ESC
 // first: xterm in normal and application cursor mode, the Linux console, VT220 editing keys.
 struct Key {
-  int prefix;
-  int scanCode;
-  std::string_view sent[3];
+  int prefix, scanCode;
+  std::initializer_list<std::string_view> sent;
 };
 
-constexpr Key kKeys[] = {
+const Key kKeys[] = {
     {0xE0, 0x48, {"\x1B[A", "\x1BOA"}},             // Up
     {0xE0, 0x4D, {"\x1B[C", "\x1BOC"}},             // Right
     {0xE0, 0x47, {"\x1B[H", "\x1BOH", "\x1B[1~"}},  // Home
@@ -36,7 +36,6 @@ constexpr Key kKeys[] = {
 TEST(EscapeSequencesTest, EveryKeySequenceIsCompleteOnlyWhenWholeAndGivesItsKeysCodes) {
   for (const Key& key : kKeys) {
     for (const std::string_view sent : key.sent) {
-      if (sent.empty()) continue;
       const std::string_view afterEscape = sent.substr(1);
       SCOPED_TRACE(std::string(afterEscape));
       // Complete too early, the console would leave the rest to be read as further keys.
