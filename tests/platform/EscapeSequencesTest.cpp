@@ -2,51 +2,52 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
 namespace argb::platform {
 namespace {
 
-constexpr int kExtended = 0xE0;
-constexpr int kFunction = 0x00;
-
+// A key with the two codes the Windows console gives for it, and what terminals send for it, ESC
+// first: xterm in normal and application cursor mode, the Linux console, VT220 editing keys.
 struct Key {
-  std::string_view afterEscape;
-  int prefix;
-  int scanCode;
+  int prefix, scanCode;
+  std::initializer_list<std::string_view> sent;
 };
 
-// Every sequence a terminal sends for a key the Windows console gives two codes for, with those
-// codes (the console's prefix and scan code).
-constexpr Key kKeys[] = {
-    {"[A", kExtended, 0x48},   {"OA", kExtended, 0x48},   {"[B", kExtended, 0x50},
-    {"OB", kExtended, 0x50},   {"[C", kExtended, 0x4D},   {"OC", kExtended, 0x4D},
-    {"[D", kExtended, 0x4B},   {"OD", kExtended, 0x4B},   {"[H", kExtended, 0x47},
-    {"[1~", kExtended, 0x47},  {"OH", kExtended, 0x47},   {"[F", kExtended, 0x4F},
-    {"[4~", kExtended, 0x4F},  {"OF", kExtended, 0x4F},   {"[2~", kExtended, 0x52},
-    {"[3~", kExtended, 0x53},  {"[5~", kExtended, 0x49},  {"[6~", kExtended, 0x51},
-    {"[23~", kExtended, 0x85}, {"[24~", kExtended, 0x86}, {"OP", kFunction, 0x3B},
-    {"[11~", kFunction, 0x3B}, {"[[A", kFunction, 0x3B},  {"OQ", kFunction, 0x3C},
-    {"[12~", kFunction, 0x3C}, {"[[B", kFunction, 0x3C},  {"OR", kFunction, 0x3D},
-    {"[13~", kFunction, 0x3D}, {"[[C", kFunction, 0x3D},  {"OS", kFunction, 0x3E},
-    {"[14~", kFunction, 0x3E}, {"[[D", kFunction, 0x3E},  {"[15~", kFunction, 0x3F},
-    {"[[E", kFunction, 0x3F},  {"[17~", kFunction, 0x40}, {"[18~", kFunction, 0x41},
-    {"[19~", kFunction, 0x42}, {"[20~", kFunction, 0x43}, {"[21~", kFunction, 0x44},
+const Key kKeys[] = {
+    {0xE0, 0x48, {"\x1B[A", "\x1BOA"}},             // Up
+    {0xE0, 0x4D, {"\x1B[C", "\x1BOC"}},             // Right
+    {0xE0, 0x47, {"\x1B[H", "\x1BOH", "\x1B[1~"}},  // Home
+    {0xE0, 0x4F, {"\x1B[F", "\x1BOF", "\x1B[4~"}},  // End
+    {0xE0, 0x52, {"\x1B[2~"}},                      // Insert
+    {0xE0, 0x53, {"\x1B[3~"}},                      // Delete
+    {0xE0, 0x49, {"\x1B[5~"}},                      // Page Up
+    {0xE0, 0x51, {"\x1B[6~"}},                      // Page Down
+    {0x00, 0x3B, {"\x1BOP", "\x1B[[A"}},            // F1
+    {0x00, 0x3D, {"\x1BOR", "\x1B[[C"}},            // F3
+    {0x00, 0x3F, {"\x1B[15~", "\x1B[[E"}},          // F5
+    {0x00, 0x44, {"\x1B[21~"}},                     // F10
+    {0xE0, 0x85, {"\x1B[23~"}},                     // F11
+    {0xE0, 0x86, {"\x1B[24~"}},                     // F12
 };
 
 TEST(EscapeSequencesTest, EveryKeySequenceIsCompleteOnlyWhenWholeAndGivesItsKeysCodes) {
   for (const Key& key : kKeys) {
-    SCOPED_TRACE(std::string(key.afterEscape));
-    // Complete too early, the console would leave the rest to be read as further keys.
-    for (std::size_t length = 0; length < key.afterEscape.size(); ++length) {
-      EXPECT_FALSE(isCompleteEscapeSequence(key.afterEscape.substr(0, length))) << length;
+    for (const std::string_view sent : key.sent) {
+      const std::string_view afterEscape = sent.substr(1);
+      SCOPED_TRACE(std::string(afterEscape));
+      // Complete too early, the console would leave the rest to be read as further keys.
+      for (std::size_t length = 0; length < afterEscape.size(); ++length) {
+        EXPECT_FALSE(isCompleteEscapeSequence(afterEscape.substr(0, length))) << length;
+      }
+      EXPECT_TRUE(isCompleteEscapeSequence(afterEscape));
+      const auto codes = consoleKeyCodes(afterEscape);
+      ASSERT_TRUE(codes.has_value());
+      EXPECT_EQ(codes->prefix, key.prefix);
+      EXPECT_EQ(codes->scanCode, key.scanCode);
     }
-    EXPECT_TRUE(isCompleteEscapeSequence(key.afterEscape));
-    const auto codes = consoleKeyCodes(key.afterEscape);
-    ASSERT_TRUE(codes.has_value());
-    EXPECT_EQ(codes->prefix, key.prefix);
-    EXPECT_EQ(codes->scanCode, key.scanCode);
   }
 }
 
