@@ -68,12 +68,15 @@ bool UpdateRun::passesVersionGate(const std::uint8_t version[i2c::I2cTransport::
   return static_cast<long>(version[0]) == expected0 && static_cast<long>(version[1]) == expected1;
 }
 
-char UpdateRun::askToContinue() {
+int UpdateRun::askToContinue() {
   console_.writeStream("* Target FW version:40.70.00.09 \n\n");
   // A key typed during the version queries must not answer a question it never saw.
   console_.discardTypedAhead();
   console_.writeStream("Do you want to continue? (Y/N): \n");
-  const char answer = static_cast<char>(console_.readKey());
+  const int key = console_.readKey();
+  // Input that has ended is no key: there is nothing to echo, and it answers nothing.
+  if (key == platform::Console::kInputEnded) return key;
+  const char answer = static_cast<char>(key);
   console_.writeStream("You pressed the '");
   console_.writeStream(std::string_view(&answer, 1));
   console_.writeStream("' key.");
@@ -90,7 +93,7 @@ int UpdateRun::startUpdate(ControllerMode mode) {
 }
 
 int UpdateRun::confirmAndContinue() {
-  const char answer = askToContinue();
+  const int answer = askToContinue();
   if (answer == 'Y' || answer == 'y') return startUpdate(ControllerMode::kApplication);
   if (answer == 'N' || answer == 'n') {
     console_.writeStream("Exiting...");
@@ -109,7 +112,7 @@ int UpdateRun::recoverFromLoader() {
   if (transport_.i2cProbe(i2c::kLoaderAddress) != 0) return endEarly();
   console_.writeFormatted(
       "The controller is in its update loader: its firmware is missing or incomplete.\n");
-  const char answer = askToContinue();
+  const int answer = askToContinue();
   if (answer == 'Y' || answer == 'y') return startUpdate(ControllerMode::kLoader);
   console_.writeStream(answer == 'N' || answer == 'n' ? "Exiting..." : "Invalid input. Exiting...");
   console_.writeStreamLineEnd();

@@ -34,8 +34,9 @@ class UpdateRun {
   bool takeRunLock();
   bool readVersion(std::uint8_t version[i2c::I2cTransport::kVersionLength]);
   static bool passesVersionGate(const std::uint8_t version[i2c::I2cTransport::kVersionLength]);
-  // The target line, the question and the echo of the answer; the key that answered.
-  char askToContinue();
+  // The target line, the question and the echo of the answer; the key that answered, or
+  // Console::kInputEnded.
+  int askToContinue();
   int confirmAndContinue();
   // A controller whose application does not answer may still have its loader running.
   int recoverFromLoader();

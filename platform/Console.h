@@ -19,8 +19,9 @@ class Console {
 
   // One key without echo and without Enter. A key that sends two codes (0x00 or 0xE0 first)
   // yields its first code, and its second is taken with it, so one key press answers one read.
-  // -1 when no key can be read any more.
+  // kInputEnded when no key can be read any more (input at its end, a terminal that is gone).
   virtual int readKey() = 0;
+  static constexpr int kInputEnded = -1;
 
   // Drops the keys typed before now, so that only a key pressed once a question is on screen
   // answers it. The keys are the console's (Windows reads them from the console even when standard

@@ -14,7 +14,6 @@
 namespace argb::platform {
 namespace {
 
-constexpr int kNoMoreKeys = -1;
 constexpr unsigned char kEscape = 0x1B;
 // The bytes of one key's sequence arrive together; a longer gap means the user pressed ESC alone.
 constexpr std::chrono::milliseconds kSequenceByteTimeout{30};
@@ -46,13 +45,13 @@ void LinuxConsole::write(std::string_view text) {
 int LinuxConsole::readKey() {
   if (::isatty(input_) != 0) return readTerminalKey();
   const std::optional<unsigned char> byte = readByte();
-  return byte ? *byte : kNoMoreKeys;
+  return byte ? *byte : kInputEnded;
 }
 
 int LinuxConsole::readTerminalKey() {
   const RawTerminalMode raw(input_);
   const std::optional<unsigned char> byte = readByte();
-  if (!byte) return kNoMoreKeys;
+  if (!byte) return kInputEnded;
   return *byte == kEscape ? readEscapeSequence() : *byte;
 }
 

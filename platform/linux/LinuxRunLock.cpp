@@ -11,7 +11,8 @@
 namespace argb::platform {
 namespace {
 
-// Readable and writable by everyone, so that a run by another user meets the same lock.
+// Readable by everyone (as far as the umask allows), so that a run by another user meets the same
+// lock: it opens the file for reading only, which is all flock needs.
 constexpr mode_t kLockFileMode = 0666;
 
 std::string describe(const std::string& path, int error) {
@@ -28,7 +29,7 @@ LinuxRunLock::~LinuxRunLock() {
 
 RunLock::Result LinuxRunLock::take() {
   if (fd_ >= 0) return {Outcome::kTaken, {}};
-  const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kLockFileMode);
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, kLockFileMode);
   if (fd < 0) return {Outcome::kFailed, describe(path_, errno)};
   int status = 0;
   do {

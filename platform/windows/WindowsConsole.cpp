@@ -36,7 +36,10 @@ bool isConsole(DWORD standardHandle) {
 }  // namespace
 
 int WindowsConsole::readKey() {
-  return readKeyPress([] { return ::_getch(); }, [] { return ::_kbhit() != 0; });
+  // A code is one byte; some C runtimes (Wine's) sign-extend a character's, which would make 'ÿ'
+  // read as input that has ended.
+  constexpr int kCodeMask = 0xFF;
+  return readKeyPress([] { return ::_getch() & kCodeMask; }, [] { return ::_kbhit() != 0; });
 }
 
 void WindowsConsole::discardTypedAhead() {

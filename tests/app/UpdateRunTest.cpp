@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ConsoleTexts.h"
 #include "app/firmware/FirmwareImage.h"
 #include "tests/support/FakePlatform.h"
 
@@ -249,6 +250,14 @@ TEST_F(UpdateRunTest, TheAnswerIsEchoedAsOneRawCharacterWithStreamWrites) {
                                              "K"};
   ASSERT_GE(fake.writes.size(), expected.size());
   EXPECT_EQ(std::vector<std::string>(fake.writes.end() - 14, fake.writes.end()), expected);
+}
+
+TEST_F(UpdateRunTest, InputThatHasEndedAnswersNothing) {
+  nvApi.versions = {{0x40, 0x70, 0x00, 0x05}};
+  // No keys: every read finds the input at its end.
+  EXPECT_EQ(run(), 1);
+  EXPECT_TRUE(fake.output.ends_with("(Y/N): \nInvalid input. Exiting...\n" +
+                                    std::string(kClosingPrompt) + "\n"));
 }
 
 TEST_F(UpdateRunTest, OnlyAYesStartsTheWritePhase) {
