@@ -1,14 +1,19 @@
 #include "platform/windows/WindowsWritePhaseGuard.h"
 
+#include "platform/ConsoleControlEvent.h"
 #include "platform/windows/ConsoleInput.h"
 #include "platform/windows/WindowsHeaders.h"
 
 namespace argb::platform {
 namespace {
 
+static_assert(kCtrlCEvent == CTRL_C_EVENT && kCtrlBreakEvent == CTRL_BREAK_EVENT &&
+              kCloseEvent == CTRL_CLOSE_EVENT && kLogoffEvent == CTRL_LOGOFF_EVENT &&
+              kShutdownEvent == CTRL_SHUTDOWN_EVENT);
+
 BOOL WINAPI swallowInterrupts(DWORD event) {
-  // TRUE ends the handling; the other events (close, log-off, shutdown) go on to the default.
-  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+  // TRUE ends the handling; FALSE hands the event on to the default.
+  return swallowedInWritePhase(event) ? TRUE : FALSE;
 }
 
 // Null where there is no console window of Windows' own (Windows Terminal, Wine, no console); the

@@ -4,7 +4,7 @@ import os
 import re
 import unittest
 
-from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, SYSTEM_CALLERS,
+from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, NEIGHBOUR_PROBE, SYSTEM_CALLERS,
                           UPDATER_NAME, UpdaterTestCase, WinePrefix, WineRun, crlf,
                           emulator_settings)
 
@@ -171,6 +171,25 @@ class WineDialogueTest(UpdaterTestCase):
         first.type_key("y", after=CONFIRMATION)
         first.type_key("k", after=CLOSING_PROMPT)
         self.assertRun(first, UPDATED, 0)
+
+    def test_a_lock_name_taken_by_another_kind_of_object_or_by_other_rights(self):
+        # An event of that name, which the mutex cannot be made over; a mutex that this run may
+        # not open, as one made by a run with other rights: another update.
+        for kind, ending in (("event", "Cannot take the lock that keeps to one update at a time "
+                              "(Global\\argb-fw-updater: Invalid handle (error 6)).\n"),
+                             ("denied-mutex", ANOTHER_RUN)):
+            with self.subTest(kind=kind):
+                holder = WineRun(self.prefix, [NEIGHBOUR_PROBE, "hold", kind],
+                                 name="holder-" + kind)
+                self.addCleanup(holder.kill)
+                self.assertTrue(holder.still_running(after="holding\n", seconds=0))
+                trace = os.path.join(self.prefix.work_dir, kind + ".jsonl")
+                run = self.start(label="-" + kind,
+                                 TRACE=WinePrefix.windows_path("work", kind + ".jsonl"))
+                outcome = run.wait()
+                holder.kill()
+                self.assertEqual(outcome, (crlf(BANNER + ending), 255))
+                self.assertFalse(os.path.exists(trace), "the refused run called the driver")
 
     def test_a_killed_run_leaves_its_lock_to_the_next(self):
         # A refused run in a console of its own keeps its message on screen, and with it a handle

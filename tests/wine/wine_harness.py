@@ -33,6 +33,7 @@ PLANTED_DRIVER = os.environ.get("ARGB_WIN_PLANTED_DRIVER", "")
 PLANTED_WINMM = os.environ.get("ARGB_WIN_PLANTED_WINMM", "")
 SEARCH_PROBE = os.environ.get("ARGB_WIN_SEARCH_PROBE", "")
 SLEEP_PROBE = os.environ.get("ARGB_WIN_SLEEP_PROBE", "")
+NEIGHBOUR_PROBE = os.environ.get("ARGB_WIN_NEIGHBOUR_PROBE", "")
 PREFIX_DIR = os.environ.get("ARGB_WINE_PREFIX", "")
 
 DRIVER_NAME = "nvapi64.dll"
@@ -240,7 +241,8 @@ class WineRun:
             attributes[1] &= ~termios.OPOST
             termios.tcsetattr(self.slave, termios.TCSANOW, attributes)
             self.screen = b""
-        argv = ["wine", "cmd", "/c", program] if from_shell else ["wine", program]
+        command = [program] if isinstance(program, str) else list(program)  # with its arguments
+        argv = ["wine", "cmd", "/c", *command] if from_shell else ["wine", *command]
         with open(self.output_path, "wb") as output, open(self.errors_path, "wb") as errors:
             self.process = subprocess.Popen(
                 argv, stdin=self.slave, stdout=self.slave if output_on_terminal else output,

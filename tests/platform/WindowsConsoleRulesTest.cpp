@@ -1,3 +1,4 @@
+#include "platform/ConsoleControlEvent.h"
 #include "platform/ConsoleKeyPress.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,14 @@ TEST(ConsoleKeyPressTest, TakesASecondCodeOnlyWhenItIsAlreadyThere) {
     EXPECT_EQ(readKeyPress(readCode, [&codes] { return !codes.empty(); }), c.key) << c.what;
     EXPECT_EQ(reads, c.waiting.size() - c.left) << c.what;
   }
+}
+
+TEST(ConsoleControlEventTest, TheWritePhaseSwallowsTheInterruptKeysOnly) {
+  EXPECT_TRUE(swallowedInWritePhase(0));   // Ctrl+C
+  EXPECT_TRUE(swallowedInWritePhase(1));   // Ctrl+Break
+  EXPECT_FALSE(swallowedInWritePhase(2));  // the window closed: refusing it would not help
+  EXPECT_FALSE(swallowedInWritePhase(5));  // logging off
+  EXPECT_FALSE(swallowedInWritePhase(6));  // shutting down
 }
 
 }  // namespace
