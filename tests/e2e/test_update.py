@@ -240,34 +240,34 @@ class UpdateTest(unittest.TestCase):
         self.assertIn("valid", self.device_report())
 
     def test_a_closed_pipe_or_a_stop_signal_cannot_cut_the_update_off(self):
-        # printf Y | argb-fw-updater | reader: the reader stops reading, or a SIGTSTP is sent
-        # straight to the program (in a process group of its own in this session, where the
-        # signal stops a process), once "Flash FW" is out.
+        # printf Y | argb-fw-updater | reader, and once "Flash FW" is out the reader stops reading,
+        # or a SIGTSTP comes straight to the program (in a process group of its own in this
+        # session, where the signal stops a process).
         for cut in ("closed pipe", "stop signal"):
             with self.subTest(cut=cut):
                 for path in (self.state, self.trace):
                     if os.path.exists(path):
                         os.remove(path)
-                env = emulator_environment(STATE=self.state, TRACE=self.trace, **SLOW_FLASH)
                 answer, typed = os.pipe()
                 os.write(typed, b"Y")
                 os.close(typed)
                 run = subprocess.Popen([e2e_paths.UPDATER], stdin=answer, stdout=subprocess.PIPE,
-                                       cwd=self.workdir, env=env, preexec_fn=os.setpgrp)
+                                       cwd=self.workdir, preexec_fn=os.setpgrp, env=emulator_environment(
+                                           STATE=self.state, TRACE=self.trace, **SLOW_FLASH))
                 os.close(answer)
                 output = b""
-                while b"Flash FW\n" not in output and run.poll() is None:
-                    output += os.read(run.stdout.fileno(), 4096)
-                if cut == "closed pipe":
-                    run.stdout.close()
-                else:
-                    os.kill(run.pid, signal.SIGTSTP)
-                try:
-                    # What is left of the output is read on, so that only a stop can hold it.
-                    run.wait(timeout=20) if cut == "closed pipe" else run.communicate(timeout=20)
-                except subprocess.TimeoutExpired:
-                    os.killpg(run.pid, signal.SIGKILL)
-                    raise AssertionError(f"the update did not end after a {cut}") from None
+                while b"Flash FW\n" not in output and (chunk := os.read(run.stdout.fileno(), 99)):
+                    output += chunk
+                try:  # the rest of the output is read on, so that only a stop can hold it up
+                    if cut == "closed pipe":
+                        run.stdout.close()
+                        run.wait(timeout=20)
+                    else:
+                        os.kill(run.pid, signal.SIGTSTP)
+                        run.communicate(timeout=20)
+                finally:
+                    if run.poll() is None:
+                        os.killpg(run.pid, signal.SIGKILL)
                 self.assertEqual(run.returncode, 0)
                 self.assert_updated()
 

@@ -16,8 +16,12 @@ RT_VERSION = 16
 RT_MANIFEST = 24
 FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
 
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "known_dlls.txt")) as listed:
-    KNOWN_DLLS = {line.strip() for line in listed if line.strip() and not line.startswith("#")}
+# Libraries that both Windows 7 and Windows 10 map from their KnownDLLs list, and so always take
+# from the system directory: the elevated program may import only these, since Windows looks for
+# any other beside the program first.
+KNOWN_DLLS = {f"{name}.dll" for name in (
+    "advapi32 clbcatq comdlg32 difxapi gdi32 imagehlp imm32 kernel32 msctf msvcrt normaliz nsi "
+    "ole32 oleaut32 psapi rpcrt4 sechost setupapi shell32 shlwapi user32 wldap32 ws2_32").split()}
 # Libraries that every Windows installation has; anything else would have to ship with the driver.
 SYSTEM_LIBRARIES = KNOWN_DLLS | {"ucrtbase.dll", "winmm.dll"}
 SYSTEM_LIBRARY_FAMILY = "api-ms-win-crt-"  # the universal C runtime's forwarders
@@ -120,8 +124,7 @@ class ManifestTest(unittest.TestCase):
 class ImportsTest(unittest.TestCase):
     def test_only_system_libraries_are_imported(self):
         # The compiler's runtime DLLs are not on a user's machine: the C and C++ runtimes are linked
-        # in. The elevated program's imports are resolved before main, from beside the program for
-        # any library outside the KnownDLLs: only those may be imported.
+        # in.
         for path, allowed in ((UPDATER, lambda name: name in KNOWN_DLLS),
                               (EMULATED_DRIVER, lambda name: name in SYSTEM_LIBRARIES or
                                name.startswith(SYSTEM_LIBRARY_FAMILY))):
