@@ -39,7 +39,7 @@ def run(argv, what, **kwargs):
     result = subprocess.run(argv, capture_output=True, text=True, **kwargs)
     if result.returncode != 0:
         lines = [line.strip() for line in (result.stderr + result.stdout).splitlines()]
-        raise StepFailed(f"{what}: {'; '.join(line for line in lines if line)[:300]}")
+        raise StepFailed(f"{what}: {next((line for line in lines if line), 'no message')}")
 
 
 def remove(*paths):
