@@ -95,12 +95,14 @@ def seal(args):
     remove(os.path.join(args.output_dir, args.zip_name), os.path.join(args.output_dir, SUMS),
            debug_file)
     try:
-        # --preserve-dates also keeps the link's zero time stamp in the PE header, where objcopy
-        # would otherwise write the current time.
-        objcopy = [args.objcopy, "--preserve-dates"]
-        run(objcopy + ["--only-keep-debug", program, debug_file], "keeping the debug file")
-        run(objcopy + ["--strip-all", f"--add-gnu-debuglink={debug_file}", program],
-            "stripping the program")
+        # MSVC has no objcopy, and keeps the debug information in a PDB of its own anyway.
+        if args.objcopy:
+            # --preserve-dates also keeps the link's zero time stamp in the PE header, where
+            # objcopy would otherwise write the current time.
+            objcopy = [args.objcopy, "--preserve-dates"]
+            run(objcopy + ["--only-keep-debug", program, debug_file], "keeping the debug file")
+            run(objcopy + ["--strip-all", f"--add-gnu-debuglink={debug_file}", program],
+                "stripping the program")
         make_signable(program)
         # A package of the substitute image must never look like a trusted release.
         if args.pkcs12 and not args.substitute:
@@ -150,6 +152,7 @@ def write_zip(args):
                 with open(os.path.join(args.staging, name), "rb") as file:
                     package.writestr(entry, file.read(), compresslevel=9)
         files = {args.zip_name: args.zip, DEBUG_FILE: os.path.join(args.output_dir, DEBUG_FILE)}
+        files = {name: path for name, path in files.items() if os.path.exists(path)}
         with open(sums_path, "w", encoding="ascii", newline="\n") as sums:
             for name in sorted(files):
                 sums.write(f"{sha256(files[name])}  {name}\n")
