@@ -37,13 +37,18 @@ export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
   { cat "$work/build.log" >&2; exit 1; }
 
 rebuilt=$work/src/build/windows
-if (cd "$rebuilt" && sha256sum --check --quiet "$release/SHA256SUMS"); then
+if (cd "$rebuilt" && sha256sum --check --status "$release/SHA256SUMS"); then
   echo "The rebuild is identical to the release: $zip_name"
   exit 0
 fi
-echo "The zip differs; comparing its program without the signature."
-(cd "$rebuilt" && grep ' argb-fw-updater.exe.debug$' "$release/SHA256SUMS" | sha256sum --check)
 unzip -p "$release/$zip_name" argb-fw-updater.exe >"$work/signed.exe"
-osslsigncode remove-signature -in "$work/signed.exe" -out "$work/unsigned.exe" >/dev/null
+if ! osslsigncode remove-signature -in "$work/signed.exe" -out "$work/unsigned.exe" >/dev/null \
+  2>&1; then
+  (cd "$rebuilt" && sha256sum --check "$release/SHA256SUMS") >&2 || true
+  echo "The rebuild differs from the release." >&2
+  exit 1
+fi
+echo "The release is signed: comparing its program without the signature."
+(cd "$rebuilt" && grep ' argb-fw-updater.exe.debug$' "$release/SHA256SUMS" | sha256sum --check)
 unzip -p "$rebuilt/$zip_name" argb-fw-updater.exe | cmp - "$work/unsigned.exe"
 echo "The program is the rebuilt one, signed: $zip_name"
