@@ -81,8 +81,7 @@ def sign(program, args):
     if args.timestamp_url:
         argv += ["-ts", args.timestamp_url]
     try:
-        run(argv + ["-in", program, "-out", signed],
-            what + " (is ARGB_SIGNING_PASSWORD right?)",
+        run(argv + ["-in", program, "-out", signed], what,
             input=os.environ.get("ARGB_SIGNING_PASSWORD", ""))
         os.replace(signed, program)
     finally:
