@@ -1,11 +1,16 @@
-"""The release zip of the package target, and its refusal to package the substitute image."""
+"""The release zip of the package target: stripped, reproducible, signed when a certificate is
+given, and its refusal to package the substitute image."""
 
-import hashlib
+import binascii
 import os
+import re
+import shutil
 import subprocess
 import tempfile
 import unittest
 import zipfile
+
+from wine_harness import CLOSING_PROMPT, CONFIRMATION, UpdaterTestCase, WinePrefix, WineRun
 
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
 # Empty when the configuration refuses to package.
@@ -14,14 +19,41 @@ IS_SUBSTITUTE = os.environ.get("ARGB_WIN_PACKAGE_IS_SUBSTITUTE") == "1"
 LICENSE = os.environ.get("ARGB_WIN_LICENSE", "")
 CPACK = os.environ.get("ARGB_WIN_CPACK", "cpack")
 CPACK_CONFIG = os.environ.get("ARGB_WIN_CPACK_CONFIG", "")
+OBJDUMP = os.environ.get("ARGB_WIN_OBJDUMP", "x86_64-w64-mingw32-objdump")
+REBUILD = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "rebuild-release.sh")
 
 VERSION = "0.0.1.3"
 SUBSTITUTE_WARNING = "THIS PACKAGE CANNOT UPDATE A REAL CONTROLLER"
+UNSIGNED_NOTE = "This copy is not signed"
+PROGRAM = "argb-fw-updater.exe"
+DEBUG_FILE = PROGRAM + ".debug"
 
 
 def read(path):
     with open(path, "rb") as file:
         return file.read()
+
+
+def sections(path):
+    """The PE file's sections: name -> its bytes in the file."""
+    dump = subprocess.run([OBJDUMP, "-h", path], check=True, capture_output=True, text=True).stdout
+    data = read(path)
+    rows = re.findall(r"^\s*\d+ (\S+)\s+(\w+)\s+\w+\s+\w+\s+(\w+)", dump, re.M)
+    return {name: data[int(at, 16):int(at, 16) + int(size, 16)] for name, size, at in rows}
+
+
+def program_in(package_file):
+    with zipfile.ZipFile(package_file) as package_zip:
+        return package_zip.read(PROGRAM)
+
+
+def package(output_dir, password="", **settings):
+    """Runs the build's package configuration into `output_dir`, with CPACK_ARGB_<settings>."""
+    defines = [part for key, value in settings.items()
+               for part in ("-D", f"CPACK_ARGB_{key}={value}")]
+    env = dict(os.environ, ARGB_SIGNING_PASSWORD=password, SOURCE_DATE_EPOCH="1700000000")
+    return subprocess.run([CPACK, "--config", CPACK_CONFIG, "-B", output_dir] + defines,
+                          capture_output=True, text=True, env=env)
 
 
 class PackageTest(unittest.TestCase):
@@ -35,24 +67,44 @@ class PackageTest(unittest.TestCase):
         suffix = "-substitute-image" if IS_SUBSTITUTE else ""
         self.assertEqual(os.path.basename(PACKAGE), f"argb-fw-updater-{VERSION}-win64{suffix}.zip")
 
-    def test_holds_the_program_its_guide_and_the_license(self):
-        with zipfile.ZipFile(PACKAGE) as package:
-            self.assertEqual(sorted(package.namelist()),
-                             ["LICENSE", "README.txt", "argb-fw-updater.exe"])
-            self.assertEqual(package.read("argb-fw-updater.exe"), read(UPDATER))
-            self.assertEqual(package.read("LICENSE"), read(LICENSE))
-            guide = package.read("README.txt").decode("ascii")
+    def test_holds_the_program_its_guide_and_the_license_in_a_fixed_form(self):
+        with zipfile.ZipFile(PACKAGE) as package_zip:
+            entries = package_zip.infolist()
+            self.assertEqual([(entry.filename, entry.external_attr >> 16) for entry in entries],
+                             [(PROGRAM, 0o100755), ("README.txt", 0o100644), ("LICENSE", 0o100644)])
+            self.assertEqual(len({entry.date_time for entry in entries}), 1)
+            self.assertEqual(package_zip.read("LICENSE"), read(LICENSE))
+            guide = package_zip.read("README.txt").decode("ascii").split("\r\n")
         # Windows line ends; a substitute says so before anything else.
-        first_line = guide.split("\r\n", 1)[0]
         if IS_SUBSTITUTE:
-            self.assertTrue(first_line.startswith(SUBSTITUTE_WARNING + ":"), first_line)
+            self.assertTrue(guide[0].startswith(SUBSTITUTE_WARNING + ":"), guide[0])
         else:
-            self.assertEqual(first_line, f"Corvix ARGB FW updater {VERSION}")
+            self.assertEqual(guide[0], f"Corvix ARGB FW updater {VERSION}")
+        self.assertEqual(len([line for line in guide if line.startswith(UNSIGNED_NOTE)]), 1)
 
-    def test_checksums_beside_the_zip_in_sha256sum_form(self):
-        sums = read(os.path.join(os.path.dirname(PACKAGE), "SHA256SUMS")).decode("ascii")
-        digest = hashlib.sha256(read(PACKAGE)).hexdigest()
-        self.assertEqual(sums, f"{digest}  {os.path.basename(PACKAGE)}\n")
+    def test_program_is_this_build_without_debug_sections_linked_to_its_debug_file(self):
+        folder = os.path.dirname(PACKAGE)
+        program = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), PROGRAM)
+        with open(program, "wb") as file:
+            file.write(program_in(PACKAGE))
+        shipped, debug_file = sections(program), os.path.join(folder, DEBUG_FILE)
+        self.assertEqual(shipped[".text"], sections(UPDATER)[".text"])
+        self.assertEqual([name for name in shipped if name.startswith(".debug")], [])
+        self.assertIn(".debug_info", sections(debug_file))
+        # The link: the file's name, NUL-padded to four bytes, and its CRC-32.
+        link = shipped[".gnu_debuglink"]
+        self.assertEqual(link[:-4].rstrip(b"\0"), DEBUG_FILE.encode())
+        self.assertEqual(int.from_bytes(link[-4:], "little"), binascii.crc32(read(debug_file)))
+        checked = subprocess.run(["sha256sum", "--check", "SHA256SUMS"], cwd=folder,
+                                 capture_output=True, text=True).stdout
+        self.assertEqual(checked, f"{os.path.basename(PACKAGE)}: OK\n{DEBUG_FILE}: OK\n")
+
+    def test_a_rebuild_elsewhere_gives_the_same_bytes(self):
+        # The user's own check, which builds a copy of the sources in a temporary folder.
+        result = subprocess.run([REBUILD, os.path.dirname(PACKAGE)], capture_output=True,
+                                text=True)
+        self.assertIn("The rebuild is identical to the release", result.stdout,
+                      result.stderr + "(a package made before the last commit has its time)")
 
 
 class SubstituteRefusalTest(unittest.TestCase):
@@ -61,13 +113,86 @@ class SubstituteRefusalTest(unittest.TestCase):
             self.skipTest("the build carries another image than the substitute")
         with tempfile.TemporaryDirectory() as output_dir:
             # The generated configuration with the option off, as a build configured without it.
-            result = subprocess.run(
-                [CPACK, "--config", CPACK_CONFIG, "-D", "CPACK_ARGB_ALLOW_SUBSTITUTE_PACKAGE=OFF",
-                 "-B", output_dir], capture_output=True, text=True)
+            result = package(output_dir, ALLOW_SUBSTITUTE_PACKAGE="OFF")
             self.assertNotEqual(result.returncode, 0, "cpack packaged the substitute")
             self.assertIn("-DARGB_FIRMWARE_IMAGE=", result.stderr)
             self.assertEqual(os.listdir(output_dir), [])
 
 
+class SigningTest(UpdaterTestCase):
+    """Packages signed with a throwaway certificate, the build's image taken for the maker's; in
+    the Wine suite, which runs the signed program."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="argb-signing-")
+        cls.addClassCleanup(shutil.rmtree, cls.folder)
+        cls.certificate, cls.pkcs12, key = (os.path.join(cls.folder, name)
+                                            for name in ("signer.pem", "signer.p12", "signer.key"))
+        for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                         "/CN=Throwaway signer", "-keyout", key, "-out", cls.certificate],
+                        ["pkcs12", "-export", "-inkey", key, "-in", cls.certificate, "-out",
+                         cls.pkcs12, "-passout", "pass:right"]):
+            subprocess.run(["openssl"] + command, check=True, capture_output=True)
+        cls.signed_dir = os.path.join(cls.folder, "signed")
+        cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
+                             IMAGE_IS_SUBSTITUTE="OFF")
+
+    def setUp(self):
+        if not PACKAGE:
+            self.skipTest("this configuration does not package")
+        super().setUp()
+
+    def test_signed_package_verifies_and_its_program_runs_an_update(self):
+        self.assertEqual(self.signed.returncode, 0, self.signed.stderr)
+        subprocess.run(["sha256sum", "--check", "--quiet", "SHA256SUMS"], cwd=self.signed_dir,
+                       check=True)
+        with zipfile.ZipFile(os.path.join(self.signed_dir, os.path.basename(PACKAGE))) as signed:
+            # SOURCE_DATE_EPOCH=1700000000
+            self.assertEqual({entry.date_time for entry in signed.infolist()},
+                             {(2023, 11, 14, 22, 13, 20)})
+            self.assertNotIn(UNSIGNED_NOTE.encode(), signed.read("README.txt"))
+            program = signed.extract(PROGRAM, os.path.join(self.prefix.drive_c, "signed"))
+        unsigned = os.path.join(self.folder, "unsigned.exe")
+        for command in (["verify", "-CAfile", self.certificate, "-in", program],
+                        ["remove-signature", "-in", program, "-out", unsigned]):
+            subprocess.run(["osslsigncode"] + command, check=True, capture_output=True)
+        # What tools/rebuild-release.sh relies on.
+        self.assertEqual(read(unsigned), program_in(PACKAGE))
+
+        run = WineRun(self.prefix, WinePrefix.windows_path("signed", PROGRAM), name="signed")
+        self.addCleanup(run.kill)
+        run.type_key("y", after=CONFIRMATION)
+        run.type_key("k", after=CLOSING_PROMPT)
+        output, code = run.wait()
+        self.assertEqual((output.count("Update result:Success\r\n"), code), (1, 0))
+
+    def test_a_failed_signature_leaves_no_package(self):
+        for password, pkcs12, cause in (("wrong", self.pkcs12, "Wrong password"),
+                                        ("right", self.pkcs12 + ".gone", "cannot be read")):
+            with self.subTest(cause):
+                output_dir = os.path.join(self.folder, cause)
+                # Even the outputs of an earlier run are gone.
+                shutil.copytree(self.signed_dir, output_dir, ignore=shutil.ignore_patterns("_*"))
+                result = package(output_dir, password, SIGNING_PKCS12=pkcs12,
+                                 IMAGE_IS_SUBSTITUTE="OFF")
+                lines = [line for line in result.stderr.splitlines() if "Not packaging" in line]
+                self.assertEqual(len(lines), 1, result.stderr)
+                self.assertRegex(lines[0], f"signing {PROGRAM} with ARGB_SIGNING_PKCS12="
+                                           f"{re.escape(pkcs12)} failed.*{cause}")
+                self.assertEqual((result.returncode != 0, os.listdir(output_dir)),
+                                 (True, ["_CPack_Packages"]))
+
+    def test_substitute_is_never_signed(self):
+        if not IS_SUBSTITUTE:
+            self.skipTest("the build carries another image than the substitute")
+        output_dir = os.path.join(self.folder, "substitute")
+        result = package(output_dir, "right", SIGNING_PKCS12=self.pkcs12)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(program_in(os.path.join(output_dir, os.path.basename(PACKAGE))),
+                         program_in(PACKAGE))
+
+
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    # The signing tests run in the Wine suite.
+    unittest.main(verbosity=2, defaultTest=["PackageTest", "SubstituteRefusalTest"])

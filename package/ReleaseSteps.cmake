@@ -1,0 +1,29 @@
+# Run by CPack twice: before it zips the staged files (no package file yet) to strip and sign the
+# program, and after, to write the zip again in a fixed form with SHA256SUMS beside it
+# (release_steps.py says how).
+if(CPACK_PACKAGE_FILES)
+  set(step zip --zip "${CPACK_PACKAGE_FILES}")
+else()
+  set(step seal)
+endif()
+set(signing "")
+if(CPACK_ARGB_SIGNING_PKCS12)
+  list(APPEND signing --pkcs12 "${CPACK_ARGB_SIGNING_PKCS12}")
+endif()
+if(CPACK_ARGB_SIGNING_TIMESTAMP_URL)
+  list(APPEND signing --timestamp-url "${CPACK_ARGB_SIGNING_TIMESTAMP_URL}")
+endif()
+if(CPACK_ARGB_IMAGE_IS_SUBSTITUTE)
+  list(APPEND signing --substitute)
+endif()
+execute_process(
+  COMMAND "${CPACK_ARGB_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/release_steps.py" ${step}
+          --staging "${CPACK_TEMPORARY_DIRECTORY}" --output-dir "${CPACK_PACKAGE_DIRECTORY}"
+          --zip-name "${CPACK_PACKAGE_FILE_NAME}.zip" --source-dir "${CPACK_ARGB_SOURCE_DIR}"
+          --objcopy "${CPACK_ARGB_OBJCOPY}" --signer "${CPACK_ARGB_OSSLSIGNCODE}" ${signing}
+  RESULT_VARIABLE failed ERROR_VARIABLE error)
+if(failed)
+  string(STRIP "${error}" error)
+  # The leading blank keeps CMake from wrapping the line.
+  message(FATAL_ERROR " ${error}")
+endif()
