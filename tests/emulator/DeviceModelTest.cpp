@@ -43,19 +43,6 @@ TEST(FlashModel, ProgrammingOnlyClearsBitsAndEraseSetsThemAgain) {
   EXPECT_EQ(flash.at(0x2001), 0xFF);
 }
 
-TEST(IapFrames, AcceptsTheUpdatersWorkedFramesByteForByte) {
-  const std::vector<std::uint8_t> erase = {0x03, 0x81, 0xFC, 0x7E, 0x0C, 0x00, 0x6A, 0x36,
-                                           0x00, 0x18, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00};
-  const std::vector<std::uint8_t> prepare = {0x04, 0x81, 0xFB, 0x7E, 0x0C, 0x00, 0x63, 0x45,
-                                             0x20, 0x18, 0x00, 0x00, 0x27, 0x18, 0x00, 0x00};
-  EXPECT_EQ(commandFrame(3, 0x1800, 0xFFFF), erase);
-  EXPECT_EQ(commandFrame(4, 0x1820, 0x1827), prepare);
-  auto decoded = decodeCommand(prepare);
-  ASSERT_TRUE(decoded.value) << decoded.refusal;
-  EXPECT_EQ(decoded.value->range->first, 0x1820u);
-  EXPECT_EQ(decoded.value->range->last, 0x1827u);
-}
-
 // A device in the loader, driven with a clock that the test moves.
 class LoaderTest : public ::testing::Test {
  protected:
