@@ -31,6 +31,9 @@ using emulator::IapCommand;
 using fuzz::require;
 
 constexpr std::uint32_t kMaxPollsPerFrame = 3002;
+// A poll answered with this status leaves the controller silent for the rest of its frame: a frame
+// that is never acknowledged costs one byte of input, and the answers after it still count.
+constexpr driver::NvApiStatus kSilent = -128;
 constexpr std::uint8_t kApplication = 0xC0;
 constexpr std::uint8_t kLoader = 0x44;
 constexpr std::string_view kQuestion = "Do you want to continue? (Y/N): \n";
@@ -105,6 +108,7 @@ class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
       require(answer == Answer::kYes, "before the Y only the version request is written");
       frames.push_back({info->i2cDevAddress, {info->pbData, info->pbData + info->cbSize}});
       polling_ = false;
+      silent_ = false;
     }
     const driver::NvApiStatus status = answerCall();
     polling_ = status == 0 && info->regAddrSize == 0;
@@ -115,7 +119,9 @@ class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
   driver::NvApiStatus NvAPI_I2CReadEx(driver::GpuHandle, driver::I2cInfo* info,
                                       std::uint32_t*) override {
     checkRecord(*info);
-    const driver::NvApiStatus status = answerCall();
+    checkNoPauseOwed();
+    const driver::NvApiStatus status = silent_ ? kSilent : answers_.status();
+    silent_ = polling_ && status == kSilent;
     // Bytes of a failed read are whatever the driver left: they must not count.
     if (status == 0) {
       answers_.fill(info->pbData, info->cbSize);
@@ -186,6 +192,7 @@ class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
 
   Answers& answers_;
   bool polling_ = false;
+  bool silent_ = false;
   bool pauseOwed_ = false;
   std::uint32_t polls_ = 0;
   int probes_ = 0;
