@@ -1,7 +1,8 @@
-// argb-emu-tool's trace: any text is annotated without a crash, and a line as the emulator writes
-// it reads back with the same values. The input's NUL-separated pieces are the keys and values of
-// that line; its first 8 bytes are also a number.
+// argb-emu-tool's trace: any text is annotated without a crash, every line that is not a trace
+// line named, and a line as the emulator writes it reads back with the same values. The input's
+// NUL-separated pieces are the keys and values of that line; its first 8 bytes are also a number.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,7 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using argb::fuzz::require;
   const std::string text(reinterpret_cast<const char*>(data), size);
   std::istringstream in(text);
-  argb::tools::annotateTrace(in);
+  const auto annotation = argb::tools::annotateTrace(in);
+  // Each line that is not a trace line is named in the annotation, by its number.
+  std::istringstream lines(text);
+  std::size_t lineNumber = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++lineNumber;
+    if (line.empty() || parseTraceLine(line)) continue;
+    const std::string named = "line " + std::to_string(lineNumber) + ": not a trace line";
+    require(std::find(annotation.begin(), annotation.end(), named) != annotation.end(),
+            "an unreadable line is named");
+  }
 
   JsonLine line;
   std::map<std::string, std::string, std::less<>> expected;
