@@ -21,7 +21,9 @@ for target in build/fuzz/tests/fuzz/fuzz_*; do
   mkdir -p "$corpus" "$findings" "$(dirname "$log")"
   before=$(find "$corpus" -type f | wc -l)
   echo "$name: ${seconds} s"
-  "$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  options=$(cat "tests/fuzz/options/$name" 2>/dev/null || true)
+  # shellcheck disable=SC2086 # the options are words
+  "$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 $options \
     -artifact_prefix="$findings/" "$corpus" "tests/fuzz/corpus/$name" >"$log" 2>&1 || true
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   added=$(($(find "$corpus" -type f | wc -l) - before))
