@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -46,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         .write(reinterpret_cast<const char*>(file.data()),
                static_cast<std::streamsize>(file.size()));
     const StateFileLoad load = loadDeviceState(path);
+    std::remove(path.c_str());
     require(!load.state && load.error.find(path) != std::string::npos, "a clear refusal");
   }
   if (!state) return 0;
