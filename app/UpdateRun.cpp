@@ -16,7 +16,7 @@ constexpr const char* kBanner[] = {
     "\n================================",
     "\n(C) Corvix. Keep the computer powered on until the update has finished.",
     "\n--------------------------------",
-    "\nCorvix ARGB FW updater v" ARGB_PROGRAM_VERSION,
+    ("\nCorvix ARGB FW updater v" ARGB_PROGRAM_VERSION),
     "\n================================\n",
 };
 

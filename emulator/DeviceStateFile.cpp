@@ -25,8 +25,9 @@ std::vector<std::uint8_t> encodeDeviceState(const DeviceState& state) {
     bytes[kFormatOffset + i] = static_cast<std::uint8_t>(kFormatVersion >> (8 * i));
   }
   bytes[kModeOffset] = static_cast<std::uint8_t>(state.mode);
-  std::ranges::copy(state.version, bytes.begin() + kVersionOffset);
-  std::ranges::copy(state.flash.all(), bytes.begin() + kStateFileHeaderLength);
+  // Plain copies between pointers, which become one memmove whatever the build instruments.
+  std::copy_n(state.version.data(), state.version.size(), bytes.data() + kVersionOffset);
+  std::copy_n(state.flash.all().data(), kFlashSize, bytes.data() + kStateFileHeaderLength);
   return bytes;
 }
 
@@ -42,7 +43,7 @@ std::optional<DeviceState> decodeDeviceState(std::span<const std::uint8_t> bytes
   DeviceState state;
   state.mode = static_cast<Mode>(mode);
   std::copy_n(bytes.begin() + kVersionOffset, state.version.size(), state.version.begin());
-  std::ranges::copy(bytes.subspan(kStateFileHeaderLength), state.flash.all().begin());
+  std::copy_n(bytes.data() + kStateFileHeaderLength, kFlashSize, state.flash.all().data());
   return state;
 }
 

@@ -60,9 +60,10 @@ std::optional<std::int64_t> parseNumber(std::string_view text) {
   std::uint64_t magnitude = 0;
   auto result = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
   if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
-  if (magnitude > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
-  auto value = static_cast<std::int64_t>(magnitude);
-  return negative ? -value : value;
+  // The most negative value has no positive counterpart, and the trace writes it too.
+  const std::uint64_t largest = static_cast<std::uint64_t>(INT64_MAX) + (negative ? 1 : 0);
+  if (magnitude > largest) return std::nullopt;
+  return static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
 }
 
 }  // namespace argb::emulator

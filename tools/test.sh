@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: unit and end-to-end tests on Linux, then the same unit
-# tests under AddressSanitizer and UBSan, then the Windows build under Wine.
+# tests under AddressSanitizer and UBSan, then a short run of every fuzz target, then the Windows
+# build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/ensure-packages.sh $(cat tools/linux-packages.txt)
@@ -13,6 +14,12 @@ ctest --preset linux -j "$jobs"
 cmake --preset linux-sanitize
 cmake --build --preset linux-sanitize -j "$jobs"
 ctest --preset linux-sanitize -j "$jobs"
+
+# Every fuzz target for about 20 s over its committed seeds, two at a time.
+tools/ensure-packages.sh $(cat tools/fuzz-packages.txt)
+cmake --preset fuzz
+cmake --build --preset fuzz -j "$jobs"
+ctest --preset fuzz -j 2
 
 # The Windows build, cross-compiled with MinGW-w64; its end-to-end tests run it under Wine. The
 # package is made of the substitute image, marked as such, so that its test has a zip to open.
