@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -19,25 +20,16 @@ using namespace argb::emulator;
 // Keyed by views of the names, to keep string comparisons out of the fuzz loop's time.
 using Settings = std::unordered_map<std::string_view, std::string>;
 
-constexpr std::array<const char*, 19> kNames = {"ARGB_EMU_VERSION",
-                                                "ARGB_EMU_IMAGE_VERSION",
-                                                "ARGB_EMU_NO_CONTROLLER",
-                                                "ARGB_EMU_VERSION_BAD_READS",
-                                                "ARGB_EMU_VERSION_BAD_READ_KIND",
-                                                "ARGB_EMU_INIT_STATUS",
-                                                "ARGB_EMU_ENUM_STATUS",
-                                                "ARGB_EMU_MISSING_IDS",
-                                                "ARGB_EMU_HOOKS",
-                                                "ARGB_EMU_TRACE",
-                                                "ARGB_EMU_STATE",
-                                                "ARGB_EMU_ERASE_MS",
-                                                "ARGB_EMU_PROGRAM_MS",
-                                                "ARGB_EMU_FAIL_WRITE_FRAMES",
-                                                "ARGB_EMU_NO_ACK_FRAMES",
-                                                "ARGB_EMU_ACK_AFTER_POLLS",
-                                                "ARGB_EMU_SILENT_LOADER",
-                                                "ARGB_EMU_FLIP_BIT",
-                                                "ARGB_EMU_POWER_LOSS_AFTER_FRAME"};
+// The variables the input's pieces go to, in this order.
+const std::vector<std::string> kNames = [] {
+  std::vector<std::string> names;
+  std::istringstream list(
+      "VERSION IMAGE_VERSION NO_CONTROLLER VERSION_BAD_READS VERSION_BAD_READ_KIND INIT_STATUS "
+      "ENUM_STATUS MISSING_IDS HOOKS TRACE STATE ERASE_MS PROGRAM_MS FAIL_WRITE_FRAMES "
+      "NO_ACK_FRAMES ACK_AFTER_POLLS SILENT_LOADER FLIP_BIT POWER_LOSS_AFTER_FRAME");
+  for (std::string name; list >> name;) names.push_back("ARGB_EMU_" + name);
+  return names;
+}();
 
 ConfigResult parse(const Settings& settings) {
   return parseConfig([&settings](const char* name) -> std::optional<std::string> {
