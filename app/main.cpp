@@ -7,10 +7,14 @@
 #include "driver/TrustedLibraryLoader.h"
 #include "i2c/I2cTransport.h"
 #include "iap/UpdaterContext.h"
+#include "platform/LibrarySearch.h"
 #include "platform/Platform.h"
 
 int main() {
   using namespace argb;
+  // First: a library that the driver or a system library loads by a bare name must never come from
+  // the program's folder or the current directory.
+  platform::restrictProcessLibrarySearch();
   const auto platform = platform::createSystemPlatform();
   driver::TrustedLibraryLoader loader(platform->os());
   platform->loadSystemLibrariesWith(loader);
