@@ -25,14 +25,16 @@ class PreciseSleeper final : public Sleeper {
 
   void sleep(std::uint32_t milliseconds) override;
 
+  // How short pauses are made: decided at the first one, and the fallback once the timer failed.
+  enum class Method { kUndecided, kHighResolutionTimer, kRaisedPeriod };
+  Method method() const { return method_; }
+
   // Pauses from 1 ms up to this take the precise way.
   static constexpr std::uint32_t kLongestShortPauseMs = 15;
   // The timer resolution asked for when no high-resolution timer is at hand.
   static constexpr std::uint32_t kRaisedPeriodMs = 1;
 
  private:
-  enum class Method { kUndecided, kHighResolutionTimer, kRaisedPeriod };
-
   void useRaisedPeriod();
 
   TimerServices& timers_;

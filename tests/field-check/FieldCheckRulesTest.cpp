@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/field-check/ConsoleRules.h"
+#include "tools/field-check/PauseRules.h"
+#include "tools/field-check/RunLockRules.h"
+#include "tools/field-check/SystemRules.h"
+#include "tools/field-check/WritePhaseRules.h"
+
+namespace argb::fieldcheck {
+namespace {
+
+using Method = platform::PreciseSleeper::Method;
+using Outcome = platform::RunLock::Outcome;
+using Modes = Phases<std::uint32_t>;
+constexpr Verdict kPass = Verdict::kPass;
+constexpr Verdict kFail = Verdict::kFail;
+constexpr Verdict kNa = Verdict::kNotApplicable;
+
+struct Case {
+  const char* what;
+  CheckResult result;
+  Verdict verdict;
+  // A text the line must show, so that the reader sees what was measured.
+  std::string shows;
+};
+
+SessionBlockFacts blocks(bool available, std::optional<std::string> before,
+                         std::optional<std::string> during, std::optional<std::string> after) {
+  return {available, {std::move(before), std::move(during), std::move(after)}};
+}
+
+RunLockFacts lock(Outcome own, std::optional<std::uint32_t> child) {
+  return {{own, own == Outcome::kFailed ? "Global\\argb-fw-updater: Access is denied" : ""},
+          child,
+          "elevation required"};
+}
+
+TEST(FieldCheckRulesTest, EachCheckJudgesWhatItMeasured) {
+  const std::vector<std::string> imports = {"KERNEL32.dll", "USER32.dll"};
+  const std::vector<std::string> known = {"kernel32.dll", "user32.dll", "gdi32.dll"};
+  const std::vector<Case> cases = {
+      {"pauses at 2 ms", judgePauses({1.0, 3.0}, Method::kHighResolutionTimer), kPass,
+       "mean 2.000 ms, p99 3.000 ms, high-resolution timer"},
+      {"pauses above 2 ms", judgePauses({15.6, 1.0}, Method::kRaisedPeriod), kFail,
+       "timer-period fallback"},
+      {"no pauses", judgePauses({}, Method::kUndecided), kFail, "no pause was measured"},
+
+      {"QuickEdit off, mode back", judgeQuickEdit(Modes{0xE7, 0xA7, 0xE7}), kPass, "0xa7"},
+      {"QuickEdit left on", judgeQuickEdit(Modes{0xE7, 0xE7, 0xE7}), kFail, "stayed on"},
+      {"mode not given back", judgeQuickEdit(Modes{0x67, 0xA7, 0xE7}), kFail, "differs"},
+      {"no console input", judgeQuickEdit(std::nullopt), kNa, "no console input"},
+
+      {"Close greyed, back", judgeCloseItem(ConsoleHost::kConsoleWindow, Modes{0, 1, 0}), kPass,
+       "conhost"},
+      {"Close never greyed", judgeCloseItem(ConsoleHost::kConsoleWindow, Modes{0, 0, 0}), kFail,
+       "not greyed"},
+      {"Close left greyed", judgeCloseItem(ConsoleHost::kConsoleWindow, Modes{0, 1, 1}), kFail,
+       "differs"},
+      {"no menu", judgeCloseItem(ConsoleHost::kConsoleWindow, std::nullopt), kFail, "cannot"},
+      {"Windows Terminal", judgeCloseItem(ConsoleHost::kWindowsTerminal, Modes{}), kNa,
+       "Windows Terminal"},
+      {"no window", judgeCloseItem(ConsoleHost::kNoWindow, Modes{}), kNa, "no console window"},
+
+      {"block during only", judgeSessionBlock(blocks(true, {}, "Updating", {})), kPass,
+       "\"Updating\""},
+      {"no block", judgeSessionBlock(blocks(true, {}, {}, {})), kFail, "none"},
+      {"block outlives", judgeSessionBlock(blocks(true, {}, "U", "U")), kFail, "outlived"},
+      {"block before", judgeSessionBlock(blocks(true, "U", "U", {})), kFail, "before"},
+      {"no query", judgeSessionBlock(blocks(false, {}, {}, {})), kNa, "missing"},
+
+      {"awake, released", judgeExecutionState(0x80000001, 0x80000000), kPass, "0x80000001"},
+      {"not awake", judgeExecutionState(0x80000000, 0x80000000), kFail, "not kept awake"},
+      {"not released", judgeExecutionState(0x80000001, 0x80000001), kFail, "outlived"},
+
+      {"marker not loaded", judgeLibrarySearch({true, {true, true}, std::nullopt}), kPass,
+       "system directory only: yes, current directory out: yes"},
+      {"marker loaded", judgeLibrarySearch({true, {false, true}, "C:\\fc\\m.dll"}), kFail,
+       "loaded from C:\\fc\\m.dll"},
+      {"marker missing", judgeLibrarySearch({false, {true, true}, std::nullopt}), kFail,
+       kMarkerLibraryName},
+
+      {"all known, any case", judgeKnownDlls(imports, known), kPass, "KERNEL32.dll, USER32.dll"},
+      {"one not known", judgeKnownDlls({"KERNEL32.dll", "WINMM.dll"}, known), kFail,
+       "not listed: WINMM.dll"},
+      {"key unreadable", judgeKnownDlls(imports, std::nullopt), kFail, "cannot be read"},
+
+      {"elevated", judgeElevation(true), kPass, "elevated"},
+      {"not elevated", judgeElevation(false), kFail, "not elevated"},
+      {"token unknown", judgeElevation(std::nullopt), kFail, "unknown"},
+
+      {"all mitigations", judgeMitigations({true, true, true, true}), kPass, "DEP yes"},
+      {"low-entropy ASLR", judgeMitigations({true, true, true, false}), kFail,
+       "high-entropy ASLR no"},
+      {"no DEP", judgeMitigations({true, false, true, true}), kFail, "DEP no"},
+      {"Windows 7", judgeMitigations({false, false, false, false}), kNa, "missing"},
+
+      {"Windows 7 RTM", judgeWindowsVersion({6, 1, 7600}), kPass, "6.1.7600"},
+      {"Windows 10", judgeWindowsVersion({10, 0, 19045}), kPass, "10.0.19045"},
+      {"Vista", judgeWindowsVersion({6, 0, 6002}), kFail, "older"},
+
+      {"lock held by child's view", judgeRunLock(lock(Outcome::kTaken, 10)), kPass, "saw it held"},
+      {"child took it too", judgeRunLock(lock(Outcome::kTaken, 11)), kFail, "took it too"},
+      {"child crashed", judgeRunLock(lock(Outcome::kTaken, 0xC0000005)), kFail, "3221225477"},
+      {"child not started", judgeRunLock(lock(Outcome::kTaken, std::nullopt)), kFail,
+       "did not run: elevation required"},
+      {"an update runs", judgeRunLock(lock(Outcome::kHeldByAnotherRun, 10)), kFail, "another"},
+      {"lock failed", judgeRunLock(lock(Outcome::kFailed, 10)), kFail, "Access is denied"},
+
+      {"code page whole", judgeCodePage(850, "Zugriff verweigert", true), kPass,
+       "code page 850, \"Zugriff verweigert\""},
+      {"code page loses", judgeCodePage(437, "?????", false), kFail, "lost"},
+      {"no console", judgeCodePage(0, "", false), kNa, "no console"},
+
+      {"arrow as one", judgeArrowKey(KeyRead{0xE0, false}), kPass, "read 0xE0"},
+      {"arrow as two", judgeArrowKey(KeyRead{0xE0, true}), kFail, "still waiting"},
+      {"F1 as one", judgeArrowKey(KeyRead{0x00, false}), kPass, "0x00"},
+      {"not an arrow", judgeArrowKey(KeyRead{'x', false}), kFail, "0x78"},
+      {"no arrow typed", judgeArrowKey(std::nullopt), kNa, "no key within 10 s"},
+      {"a-grave 1252", judgeAGraveKey(0xE0, KeyRead{0xE0, false}), kPass, "expected 0xE0"},
+      {"a-grave 850", judgeAGraveKey(0x85, KeyRead{0x85, false}), kPass, "0x85"},
+      {"a-grave swallows", judgeAGraveKey(0xE0, KeyRead{0xE0, true}), kFail, "more than one"},
+      {"a-grave misread", judgeAGraveKey(0x85, KeyRead{0xA0, false}), kFail, "another key"},
+      {"a-grave not typed", judgeAGraveKey(0x85, std::nullopt), kNa, "no key"},
+      {"no a-grave in page", judgeAGraveKey(std::nullopt, std::nullopt), kNa, "has no a-grave"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.result.verdict, c.verdict) << c.what << ": " << reportLine(c.result);
+    EXPECT_NE(reportLine(c.result).find(c.shows), std::string::npos)
+        << c.what << ": " << reportLine(c.result);
+  }
+}
+
+TEST(FieldCheckRulesTest, ConsoleHostFromItsWindow) {
+  EXPECT_EQ(consoleHost(false, "", true), ConsoleHost::kNoWindow);
+  EXPECT_EQ(consoleHost(true, "ConsoleWindowClass", false), ConsoleHost::kConsoleWindow);
+  // Windows Terminal started from a classic console still shows it in a window of its own.
+  EXPECT_EQ(consoleHost(true, "ConsoleWindowClass", true), ConsoleHost::kConsoleWindow);
+  EXPECT_EQ(consoleHost(true, "PseudoConsoleWindow", true), ConsoleHost::kWindowsTerminal);
+  EXPECT_EQ(consoleHost(true, "PseudoConsoleWindow", false), ConsoleHost::kOtherPseudoConsole);
+}
+
+TEST(FieldCheckRulesTest, TheRunLockChildReportsWhatItSaw) {
+  for (const Outcome outcome : {Outcome::kHeldByAnotherRun, Outcome::kTaken, Outcome::kFailed}) {
+    const auto code = static_cast<std::uint32_t>(runLockProbeExitCode(outcome));
+    EXPECT_EQ(judgeRunLock(lock(Outcome::kTaken, code)).verdict,
+              outcome == Outcome::kHeldByAnotherRun ? kPass : kFail);
+  }
+}
+
+}  // namespace
+}  // namespace argb::fieldcheck

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "platform/PreciseSleeper.h"
+#include "tools/field-check/CheckResult.h"
+
+namespace argb::fieldcheck {
+
+// As many pauses as an update makes in a few frames that wait long for their acknowledgement.
+constexpr std::size_t kPauseCount = 1000;
+constexpr std::uint32_t kPauseMs = 1;
+// Beyond this mean an update that polls often runs noticeably longer than planned; a plain Sleep
+// on the default 15.6 ms tick is far beyond it.
+constexpr double kLongestMeanPauseMs = 2.0;
+
+struct PauseStats {
+  double meanMs = 0;
+  // The nearest-rank 99th percentile.
+  double p99Ms = 0;
+};
+
+PauseStats pauseStats(std::vector<double> durationsMs);
+
+CheckResult judgePauses(const std::vector<double>& durationsMs,
+                        platform::PreciseSleeper::Method mechanism);
+
+}  // namespace argb::fieldcheck

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tools/field-check/CheckResult.h"
+
+namespace argb::fieldcheck {
+
+// A reading taken before the write phase is entered, during it, and after the update ended.
+template <typename T>
+struct Phases {
+  T before{};
+  T during{};
+  T after{};
+};
+
+// The Windows values the rules read (the probes assert they are Windows' own).
+constexpr std::uint32_t kQuickEditMode = 0x0040;                // ENABLE_QUICK_EDIT_MODE
+constexpr std::uint32_t kMenuItemGreyed = 0x0001;               // MF_GRAYED
+constexpr std::uint32_t kExecutionContinuous = 0x80000000;      // ES_CONTINUOUS
+constexpr std::uint32_t kExecutionSystemRequired = 0x00000001;  // ES_SYSTEM_REQUIRED
+
+// Where the console is shown: only a console window of Windows' own has the Close item that the
+// write phase greys out.
+enum class ConsoleHost { kNoWindow, kConsoleWindow, kWindowsTerminal, kOtherPseudoConsole };
+
+// From the console window (none, or its class) and whether WT_SESSION is set.
+ConsoleHost consoleHost(bool hasWindow, std::string_view windowClass, bool terminalSession);
+std::string_view consoleHostName(ConsoleHost host);
+
+// The input modes of CONIN$; nullopt where the process has no console input.
+CheckResult judgeQuickEdit(const std::optional<Phases<std::uint32_t>>& inputModes);
+// GetMenuState of the Close item; nullopt where the window has no system menu.
+CheckResult judgeCloseItem(ConsoleHost host,
+                           const std::optional<Phases<std::uint32_t>>& closeItemStates);
+
+// The session-end block: the reason a window of the thread gives, or nullopt for none.
+struct SessionBlockFacts {
+  // ShutdownBlockReasonQuery is there to ask (it is looked up, not imported).
+  bool queryAvailable = false;
+  Phases<std::optional<std::string>> reasons;
+};
+CheckResult judgeSessionBlock(const SessionBlockFacts& facts);
+
+// The state SetThreadExecutionState gave back when it was asked for the same state again: what the
+// write phase had requested during it, and what was left after it.
+CheckResult judgeExecutionState(std::uint32_t during, std::uint32_t after);
+
+}  // namespace argb::fieldcheck
