@@ -1,0 +1,12 @@
+#pragma once
+
+#include "tools/field-check/CheckResult.h"
+
+namespace argb::fieldcheck {
+
+// Enters the write phase and ends it through the updater's own guard, reading from the system
+// before, during and after what the guard changed: QuickEdit, the Close item, the session-end block
+// and the execution state.
+Report checkWritePhase();
+
+}  // namespace argb::fieldcheck
