@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/windows/ConsoleInput.h"
 #include "platform/windows/WindowsErrorText.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "tools/field-check/ConsoleRules.h"
@@ -17,6 +18,7 @@ namespace {
 constexpr DWORD kSampleError = ERROR_ACCESS_DENIED;
 constexpr DWORD kLongestText = 512;
 constexpr DWORD kPollMs = 10;
+constexpr DWORD kPeekedEvents = 16;
 // A key's second code is in the input buffer with its first; this is ample for a slow console.
 constexpr DWORD kSecondCodeGraceMs = 50;
 constexpr wchar_t kAGrave = L'\u00E0';
@@ -28,10 +30,46 @@ std::wstring systemText(DWORD error) {
   return std::wstring(buffer, length);
 }
 
+// Keys are single keys only without line input; a terminal-backed console (Wine's) hands them on
+// only then. _getch switches it off for each read; here it is off for the whole wait, so that a
+// key pressed during it is seen at once. Ctrl+C still ends the program.
+class SingleKeyInput {
+ public:
+  SingleKeyInput() {
+    if (input_.handle() != nullptr && ::GetConsoleMode(input_.handle(), &saved_))
+      ::SetConsoleMode(input_.handle(), saved_ & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+  }
+  ~SingleKeyInput() {
+    if (input_.handle() != nullptr) ::SetConsoleMode(input_.handle(), saved_);
+  }
+  SingleKeyInput(const SingleKeyInput&) = delete;
+  SingleKeyInput& operator=(const SingleKeyInput&) = delete;
+
+ private:
+  const platform::ConsoleInput input_;
+  DWORD saved_ = 0;
+};
+
+// Wine's _kbhit overlooks keys without a character (the arrows), so the wait looks for itself.
+bool keyPressWaiting(HANDLE input) {
+  INPUT_RECORD records[kPeekedEvents];
+  DWORD count = 0;
+  if (input == nullptr || !::PeekConsoleInputW(input, records, kPeekedEvents, &count)) return false;
+  for (DWORD i = 0; i < count; ++i) {
+    if (records[i].EventType == KEY_EVENT && records[i].Event.KeyEvent.bKeyDown) return true;
+  }
+  return false;
+}
+
 std::optional<KeyRead> readKeyWithin(platform::Console& console, DWORD milliseconds) {
-  for (DWORD waited = 0; !::_kbhit(); waited += kPollMs) {
-    if (waited >= milliseconds) return std::nullopt;
-    ::Sleep(kPollMs);
+  const SingleKeyInput singleKeys;
+  const platform::ConsoleInput input;
+  const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+  while (!keyPressWaiting(input.handle())) {
+    if (::GetTickCount64() >= deadline) return std::nullopt;
+    // The wait on the input (a pending read to Wine's console, which then hands keys on) ends early
+    // for events that are no keys, or fails where the handle cannot be waited on.
+    if (::WaitForSingleObject(input.handle(), kPollMs) != WAIT_TIMEOUT) ::Sleep(kPollMs);
   }
   KeyRead read;
   read.code = console.readKey();
