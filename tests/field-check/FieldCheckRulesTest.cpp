@@ -53,16 +53,21 @@ TEST(FieldCheckRulesTest, EachCheckJudgesWhatItMeasured) {
       {"mode not given back", judgeQuickEdit(Modes{0x67, 0xA7, 0xE7}), kFail, "differs"},
       {"no console input", judgeQuickEdit(std::nullopt), kNa, "no console input"},
 
-      {"Close greyed, back", judgeCloseItem(ConsoleHost::kConsoleWindow, Modes{0, 1, 0}), kPass,
+      {"Close greyed, back",
+       judgeCloseItem(ConsoleHost::kConsoleWindow, "ConsoleWindowClass", Modes{0, 1, 0}), kPass,
        "conhost"},
-      {"Close never greyed", judgeCloseItem(ConsoleHost::kConsoleWindow, Modes{0, 0, 0}), kFail,
+      {"Close never greyed",
+       judgeCloseItem(ConsoleHost::kConsoleWindow, "ConsoleWindowClass", Modes{0, 0, 0}), kFail,
        "not greyed"},
-      {"Close left greyed", judgeCloseItem(ConsoleHost::kConsoleWindow, Modes{0, 1, 1}), kFail,
+      {"Close left greyed",
+       judgeCloseItem(ConsoleHost::kConsoleWindow, "ConsoleWindowClass", Modes{0, 1, 1}), kFail,
        "differs"},
-      {"no menu", judgeCloseItem(ConsoleHost::kConsoleWindow, std::nullopt), kFail, "cannot"},
-      {"Windows Terminal", judgeCloseItem(ConsoleHost::kWindowsTerminal, Modes{}), kNa,
-       "Windows Terminal"},
-      {"no window", judgeCloseItem(ConsoleHost::kNoWindow, Modes{}), kNa, "no console window"},
+      {"no menu", judgeCloseItem(ConsoleHost::kConsoleWindow, "ConsoleWindowClass", std::nullopt),
+       kFail, "cannot"},
+      {"Windows Terminal",
+       judgeCloseItem(ConsoleHost::kWindowsTerminal, "PseudoConsoleWindow", Modes{}), kNa,
+       "Windows Terminal (window class Pseudo"},
+      {"no window", judgeCloseItem(ConsoleHost::kNoWindow, "", Modes{}), kNa, "no console window"},
 
       {"block during only", judgeSessionBlock(blocks(true, {}, "Updating", {})), kPass,
        "\"Updating\""},
@@ -139,7 +144,7 @@ TEST(FieldCheckRulesTest, ConsoleHostFromItsWindow) {
   // Windows Terminal started from a classic console still shows it in a window of its own.
   EXPECT_EQ(consoleHost(true, "ConsoleWindowClass", true), ConsoleHost::kConsoleWindow);
   EXPECT_EQ(consoleHost(true, "PseudoConsoleWindow", true), ConsoleHost::kWindowsTerminal);
-  EXPECT_EQ(consoleHost(true, "PseudoConsoleWindow", false), ConsoleHost::kOtherPseudoConsole);
+  EXPECT_EQ(consoleHost(true, "PseudoConsoleWindow", false), ConsoleHost::kOtherHost);
 }
 
 TEST(FieldCheckRulesTest, TheRunLockChildReportsWhatItSaw) {

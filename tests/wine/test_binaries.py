@@ -8,6 +8,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
+FIELD_CHECK = os.environ.get("ARGB_WIN_FIELD_CHECK", "")
 EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
 OBJDUMP = os.environ.get("ARGB_WIN_OBJDUMP", "x86_64-w64-mingw32-objdump")
 WRESTOOL = os.environ.get("ARGB_WIN_WRESTOOL", "wrestool")
@@ -126,6 +127,7 @@ class ImportsTest(unittest.TestCase):
         # The compiler's runtime DLLs are not on a user's machine: the C and C++ runtimes are linked
         # in.
         for path, allowed in ((UPDATER, lambda name: name in KNOWN_DLLS),
+                              (FIELD_CHECK, lambda name: name in KNOWN_DLLS),
                               (EMULATED_DRIVER, lambda name: name in SYSTEM_LIBRARIES or
                                name.startswith(SYSTEM_LIBRARY_FAMILY))):
             with self.subTest(file=os.path.basename(path)):

@@ -29,7 +29,7 @@ ConsoleHost consoleHost(bool hasWindow, std::string_view windowClass, bool termi
   if (!hasWindow) return ConsoleHost::kNoWindow;
   if (windowClass == kConsoleWindowClass) return ConsoleHost::kConsoleWindow;
   // A pseudo console's window is hidden; the terminal drawing it has a Close of its own.
-  return terminalSession ? ConsoleHost::kWindowsTerminal : ConsoleHost::kOtherPseudoConsole;
+  return terminalSession ? ConsoleHost::kWindowsTerminal : ConsoleHost::kOtherHost;
 }
 
 std::string_view consoleHostName(ConsoleHost host) {
@@ -40,8 +40,8 @@ std::string_view consoleHostName(ConsoleHost host) {
       return "a console window of Windows' own (conhost)";
     case ConsoleHost::kWindowsTerminal:
       return "Windows Terminal";
-    case ConsoleHost::kOtherPseudoConsole:
-      return "a pseudo console of another terminal";
+    case ConsoleHost::kOtherHost:
+      return "another console host";
   }
   return "unknown";
 }
@@ -57,10 +57,12 @@ CheckResult judgeQuickEdit(const std::optional<Phases<std::uint32_t>>& inputMode
   return result(name, true, value, "QuickEdit off during the write phase, the mode given back");
 }
 
-CheckResult judgeCloseItem(ConsoleHost host,
+CheckResult judgeCloseItem(ConsoleHost host, std::string_view windowClass,
                            const std::optional<Phases<std::uint32_t>>& closeItemStates) {
   const std::string name = "write phase: Close item";
-  const std::string hostText(consoleHostName(host));
+  std::string hostText(consoleHostName(host));
+  if (host == ConsoleHost::kOtherHost || host == ConsoleHost::kWindowsTerminal)
+    hostText += " (window class " + std::string(windowClass) + ")";
   if (host != ConsoleHost::kConsoleWindow)
     return {name, Verdict::kNotApplicable, hostText,
             "only a console window of Windows' own has it"};

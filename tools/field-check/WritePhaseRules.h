@@ -25,7 +25,7 @@ constexpr std::uint32_t kExecutionSystemRequired = 0x00000001;  // ES_SYSTEM_REQ
 
 // Where the console is shown: only a console window of Windows' own has the Close item that the
 // write phase greys out.
-enum class ConsoleHost { kNoWindow, kConsoleWindow, kWindowsTerminal, kOtherPseudoConsole };
+enum class ConsoleHost { kNoWindow, kConsoleWindow, kWindowsTerminal, kOtherHost };
 
 // From the console window (none, or its class) and whether WT_SESSION is set.
 ConsoleHost consoleHost(bool hasWindow, std::string_view windowClass, bool terminalSession);
@@ -33,8 +33,9 @@ std::string_view consoleHostName(ConsoleHost host);
 
 // The input modes of CONIN$; nullopt where the process has no console input.
 CheckResult judgeQuickEdit(const std::optional<Phases<std::uint32_t>>& inputModes);
-// GetMenuState of the Close item; nullopt where the window has no system menu.
-CheckResult judgeCloseItem(ConsoleHost host,
+// GetMenuState of the Close item; nullopt where the window has no system menu. The window's class
+// names a host that is not Windows' own.
+CheckResult judgeCloseItem(ConsoleHost host, std::string_view windowClass,
                            const std::optional<Phases<std::uint32_t>>& closeItemStates);
 
 // The session-end block: the reason a window of the thread gives, or nullopt for none.

@@ -66,12 +66,11 @@ std::optional<std::uint32_t> closeItemState() {
   return state;
 }
 
-ConsoleHost findConsoleHost() {
-  const HWND window = ::GetConsoleWindow();
+std::string consoleWindowClass() {
   wchar_t className[kLongestClassName] = {};
-  if (window != nullptr) ::GetClassNameW(window, className, kLongestClassName);
-  return consoleHost(window != nullptr, utf8(className),
-                     ::GetEnvironmentVariableW(L"WT_SESSION", nullptr, 0) != 0);
+  if (const HWND window = ::GetConsoleWindow())
+    ::GetClassNameW(window, className, kLongestClassName);
+  return utf8(className);
 }
 
 struct Reading {
@@ -96,7 +95,9 @@ std::optional<Phases<T>> allThree(const std::optional<T>& before, const std::opt
 Report checkWritePhase() {
   Report report;
   const BlockReasonQuery query = blockReasonQuery();
-  const ConsoleHost host = findConsoleHost();
+  const std::string windowClass = consoleWindowClass();
+  const ConsoleHost host = consoleHost(::GetConsoleWindow() != nullptr, windowClass,
+                                       ::GetEnvironmentVariableW(L"WT_SESSION", nullptr, 0) != 0);
   platform::WindowsWritePhaseGuard guard;
   const Reading before = read(query);
   guard.enterWritePhase();
@@ -109,8 +110,8 @@ Report checkWritePhase() {
   const EXECUTION_STATE requestedAfter = ::SetThreadExecutionState(ES_CONTINUOUS);
 
   report.push_back(judgeQuickEdit(allThree(before.inputMode, during.inputMode, after.inputMode)));
-  report.push_back(
-      judgeCloseItem(host, allThree(before.closeItem, during.closeItem, after.closeItem)));
+  report.push_back(judgeCloseItem(host, windowClass,
+                                  allThree(before.closeItem, during.closeItem, after.closeItem)));
   report.push_back(judgeSessionBlock(
       {query != nullptr, {before.blockReason, during.blockReason, after.blockReason}}));
   report.push_back(judgeExecutionState(requestedDuring, requestedAfter));
