@@ -27,3 +27,17 @@ if(failed)
   # The leading blank keeps CMake from wrapping the line.
   message(FATAL_ERROR " ${error}")
 endif()
+
+# The field check's own zip beside the release's, listed in the same SHA256SUMS.
+if(CPACK_PACKAGE_FILES AND CPACK_ARGB_FIELD_CHECK_ZIP)
+  execute_process(
+    COMMAND "${CPACK_ARGB_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/field_check_zip.py"
+            --release-zip "${CPACK_PACKAGE_FILES}" --output-dir "${CPACK_PACKAGE_DIRECTORY}"
+            --zip-name "${CPACK_ARGB_FIELD_CHECK_ZIP}" --objcopy "${CPACK_ARGB_OBJCOPY}"
+            ${CPACK_ARGB_FIELD_CHECK_ENTRIES}
+    RESULT_VARIABLE failed ERROR_VARIABLE error)
+  if(failed)
+    string(STRIP "${error}" error)
+    message(FATAL_ERROR " ${error}")
+  endif()
+endif()

@@ -56,6 +56,9 @@ def package(output_dir, password="", **settings):
                           capture_output=True, text=True, env=env)
 
 
+FIELD_CHECK_ZIP = f"argb-fw-updater-{VERSION}-field-check.zip"
+
+
 class PackageTest(unittest.TestCase):
     def setUp(self):
         if not PACKAGE:
@@ -97,7 +100,26 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(int.from_bytes(link[-4:], "little"), binascii.crc32(read(debug_file)))
         checked = subprocess.run(["sha256sum", "--check", "SHA256SUMS"], cwd=folder,
                                  capture_output=True, text=True).stdout
-        self.assertEqual(checked, f"{os.path.basename(PACKAGE)}: OK\n{DEBUG_FILE}: OK\n")
+        self.assertEqual(checked, f"{FIELD_CHECK_ZIP}: OK\n{os.path.basename(PACKAGE)}: OK\n"
+                                  f"{DEBUG_FILE}: OK\n")
+
+    def test_field_check_zip_holds_the_stripped_check_its_marker_and_guide(self):
+        with zipfile.ZipFile(os.path.join(os.path.dirname(PACKAGE), FIELD_CHECK_ZIP)) as package_zip:
+            entries = package_zip.infolist()
+            self.assertEqual([(entry.filename, entry.external_attr >> 16) for entry in entries],
+                             [("argb-field-check.exe", 0o100755),
+                              ("argb-field-check-marker.dll", 0o100755),
+                              ("README.txt", 0o100644), ("LICENSE", 0o100644)])
+            # The release zip's time: both come from one commit.
+            with zipfile.ZipFile(PACKAGE) as release:
+                self.assertEqual({entry.date_time for entry in entries},
+                                 {release.infolist()[0].date_time})
+            self.assertTrue(package_zip.read("README.txt").startswith(
+                f"Corvix ARGB field check {VERSION}\r\n".encode()))
+            program = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "check.exe")
+            with open(program, "wb") as file:
+                file.write(package_zip.read("argb-field-check.exe"))
+        self.assertEqual([name for name in sections(program) if name.startswith(".debug")], [])
 
     def test_a_rebuild_elsewhere_gives_the_same_bytes(self):
         # The user's own check, which builds a copy of the sources in a temporary folder.
