@@ -1,6 +1,11 @@
 # Run by CPack twice: before it zips the staged files (no package file yet) to strip and sign the
 # program, and after, to write the zip again in a fixed form with SHA256SUMS beside it
 # (release_steps.py says how).
+
+# The field check's zip of an earlier run goes first, so that a failed step leaves none behind.
+if(NOT CPACK_PACKAGE_FILES AND CPACK_ARGB_FIELD_CHECK_ZIP)
+  file(REMOVE "${CPACK_PACKAGE_DIRECTORY}/${CPACK_ARGB_FIELD_CHECK_ZIP}")
+endif()
 if(CPACK_PACKAGE_FILES)
   set(step zip --zip "${CPACK_PACKAGE_FILES}")
 else()
