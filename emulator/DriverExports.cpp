@@ -12,7 +12,6 @@
 // On Windows exports.def names the one export; elsewhere everything else is hidden.
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 #define ARGB_EMULATOR_EXPORT
 #else

@@ -7,7 +7,7 @@ static_assert(kLoadLibrarySearchSystem32 == LOAD_LIBRARY_SEARCH_SYSTEM32);
 
 LibrarySearchSetting restrictProcessLibrarySearch() {
   // Looked up, not imported: its presence, not the version number, tells whether the system has it.
-  using SetDefaultDirectories = BOOL(WINAPI)(DWORD);
+  using SetDefaultDirectories = BOOL WINAPI(DWORD);
   const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
   auto* const setDefaultDirectories =
       kernel32 == nullptr ? nullptr
