@@ -12,9 +12,10 @@
 namespace argb::platform {
 namespace {
 
-// Readable by everyone (as far as the umask allows), so that a run by another user meets the same
-// lock: it opens the file for reading only, which is all flock needs.
+// Readable by everyone, so that a run by another user meets the same lock: it opens the file for
+// reading only, which is all flock needs.
 constexpr mode_t kLockFileMode = 0666;
+constexpr mode_t kReadableByAll = 0444;
 
 // The directory may be writable by others: a symbolic link left at the path must not make this run
 // (perhaps root) create or lock its target, and a FIFO must not hang the open.
@@ -46,6 +47,10 @@ RunLock::Result LinuxRunLock::take() {
     ::close(fd);
     return {Outcome::kFailed, cause};
   }
+  // Made by this user under a strict umask (root's is often 077), the file would lock every other
+  // user out instead of showing them the running update.
+  if (file.st_uid == ::geteuid() && (file.st_mode & kReadableByAll) != kReadableByAll)
+    ::fchmod(fd, (file.st_mode & 07777) | kReadableByAll);
   int status = 0;
   do {
     status = ::flock(fd, LOCK_EX | LOCK_NB);

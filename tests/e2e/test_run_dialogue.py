@@ -234,7 +234,11 @@ class DriverLibraryTest(unittest.TestCase):
         self.remove_lock_file()
         as_nobody = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
                      "--inh-caps=-all", "--bounding-set=-all", e2e_paths.UPDATER_PRIVATE_SYSTEM]
-        first = self.start()
+        previous_umask = os.umask(0o077)  # root's own on many systems
+        try:
+            first = self.start()
+        finally:
+            os.umask(previous_umask)
         self.addCleanup(first.kill)
         first.expect(CONFIRMATION)
         second = TerminalSession(as_nobody, cwd="/", env=emulator_environment())
