@@ -93,11 +93,15 @@ def write_notices(path, compiler):
     text = ["Third-party notices", "===================", "",
             f"{PROGRAM} carries these libraries of the compiler that built it. Their licences",
             "follow, as the Debian packages that provide them state them.", ""]
+    # Packages built from one source share one copyright file: each notice once.
+    sources = {}
     for package, libraries in sorted(linked_library_packages(compiler).items()):
-        with open(f"/usr/share/doc/{package}/copyright", encoding="utf-8") as copyright_file:
+        sources.setdefault(os.path.realpath(f"/usr/share/doc/{package}/copyright"), []).append(
+            f"{', '.join(libraries)}: Debian package {package} {debian_version(package)}")
+    for copyright_path, headings in sources.items():
+        with open(copyright_path, encoding="utf-8") as copyright_file:
             notice = copyright_file.read().rstrip("\n")
-        heading = f"{', '.join(libraries)}: Debian package {package} {debian_version(package)}"
-        text += [heading, "-" * len(heading), "", notice, "", ""]
+        text += headings + ["-" * max(map(len, headings)), "", notice, "", ""]
     with open(path, "w", encoding="utf-8", newline="\r\n") as notices:
         notices.write("\n".join(text))
 
@@ -200,6 +204,8 @@ def write_buildinfo(path, args, epoch):
     """Which commit and which toolchain made the release, for whoever rebuilds it later: a rebuild
     with other versions may differ for that reason alone."""
     commit = (output_of(["git", "-C", args.source_dir, "rev-parse", "HEAD"]) or "").strip()
+    if commit and output_of(["git", "-C", args.source_dir, "status", "--porcelain"]):
+        commit += " with changes not committed"
     tools = [args.compiler, args.objcopy, args.cmake]
     if args.pkcs12 and not args.substitute:
         tools.append(args.signer)
