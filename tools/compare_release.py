@@ -91,12 +91,15 @@ def unsigned(program, where, work, cafile):
 def compare_zip(name, released, rebuilt, cafile):
     """Entry by entry; returns the signers of its programs."""
     with zipfile.ZipFile(released) as release_zip, zipfile.ZipFile(rebuilt) as rebuilt_zip:
+        if release_zip.namelist() != rebuilt_zip.namelist():
+            raise Differs(f"{name} holds {', '.join(release_zip.namelist())}; the rebuild holds "
+                          f"{', '.join(rebuilt_zip.namelist())}")
+
         def layout(package):
-            return [(entry.filename, entry.date_time, entry.external_attr, entry.compress_type)
+            return [(entry.date_time, entry.external_attr, entry.compress_type)
                     for entry in package.infolist()]
         if layout(release_zip) != layout(rebuilt_zip):
-            raise Differs(f"{name} holds {', '.join(release_zip.namelist())}; the rebuild holds "
-                          f"{', '.join(rebuilt_zip.namelist())} (or their times, modes differ)")
+            raise Differs(f"{name}: the times or modes of its entries differ from the rebuilt ones")
         signers = []
         # The programs first: a signed one allows the guide its one line.
         entries = sorted(release_zip.namelist(), key=lambda entry: not entry.endswith(".exe"))

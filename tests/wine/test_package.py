@@ -114,10 +114,10 @@ class PackageTest(unittest.TestCase):
             self.assertEqual(len({entry.date_time for entry in entries}), 1)
             self.assertEqual(package_zip.read("LICENSE"), read(LICENSE))
             notices = package_zip.read(NOTICES).decode()
+            guide = package_zip.read("README.txt").decode("ascii").split("\r\n")
         # The licences of the C++ runtime and of winpthreads, which asks for its notice in copies.
         for licence in ("GCC RUNTIME LIBRARY EXCEPTION", "winpthreads"):
             self.assertIn(licence, notices)
-            guide = package_zip.read("README.txt").decode("ascii").split("\r\n")
         # Windows line ends; a substitute says so before anything else.
         if IS_SUBSTITUTE:
             self.assertTrue(guide[0].startswith(SUBSTITUTE_WARNING + ":"), guide[0])
@@ -238,6 +238,19 @@ class SigningTest(UpdaterTestCase):
                 self.assertEqual((result.returncode != 0, len(output)),
                                  (case != "unchanged", 1), result.stdout + result.stderr)
                 self.assertIn(expected, output[0])
+        # A release of another toolchain: named before the build, which goes on.
+        buildinfo = os.path.join(self.folder, "unchanged", "BUILDINFO")
+        record = re.sub(r"(?m)^(Debian package cmake: ).*$", r"\g<1>0.1-other",
+                        read(buildinfo).decode())
+        with open(buildinfo, "w", encoding="ascii") as file:
+            file.write(record)
+        matching_sums(os.path.dirname(buildinfo))
+        result = subprocess.run([sys.executable, COMPARE, "before", os.path.dirname(buildinfo)],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stdout, r"^BUILDINFO: Debian package cmake: 0.1-other made the "
+                                        r"release, here it is 3[.\d-]+; a difference in the result "
+                                        r"is then expected.\n$")
 
     def test_a_failed_signature_leaves_no_package(self):
         for password, pkcs12, cause in (("wrong", self.pkcs12, "Wrong password"),
