@@ -37,6 +37,8 @@ LINKED_LIBRARIES = ("libstdc++.a", "libgcc.a", "libgcc_eh.a", "libwinpthread.a",
                     "libmingwex.a", "libmsvcrt.a", "crt2.o")
 UNSIGNED_NOTE = ("This copy is not signed: Windows shows \"Unknown publisher\" when it asks for "
                  "administrator rights.")
+# Right below the guide's title; the one difference between a signed and an unsigned guide.
+UNSIGNED_LINES = UNSIGNED_NOTE + "\r\n\r\n"
 # The first time a zip entry can hold (1980-01-01), for a source tree without git.
 EARLIEST_ZIP_TIME = 315532800
 
@@ -182,9 +184,8 @@ def seal(args):
             guide_path = os.path.join(args.staging, "README.txt")
             with open(guide_path, "rb") as guide_file:
                 guide = guide_file.read().decode("ascii")
-            # Right below the title.
-            guide = re.sub(r"(\n=+\r\n\r\n)", lambda m: m.group(1) + UNSIGNED_NOTE + "\r\n\r\n",
-                           guide, count=1)
+            guide = re.sub(r"(\n=+\r\n\r\n)", lambda m: m.group(1) + UNSIGNED_LINES, guide,
+                           count=1)
             with open(guide_path, "wb") as guide_file:
                 guide_file.write(guide.encode("ascii"))
     except BaseException:

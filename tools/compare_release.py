@@ -18,11 +18,8 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "package"))
 # pylint: disable=wrong-import-position
-from release_steps import (BUILDINFO, SUMS, UNSIGNED_NOTE, debian_version,  # noqa: E402
+from release_steps import (BUILDINFO, SUMS, UNSIGNED_LINES, debian_version,  # noqa: E402
                            zip_writer)
-
-# What seal() adds to the guide of an unsigned package, the one difference a signed one may have.
-UNSIGNED_LINES = (UNSIGNED_NOTE + "\r\n\r\n").encode("ascii")
 
 
 class Differs(Exception):
@@ -112,7 +109,7 @@ def compare_zip(name, released, rebuilt, cafile):
                     ours, signer = unsigned(ours, f"{entry} in {name}", work, cafile)
                     signers += [signer] if signer else []
                 elif signers and entry == "README.txt":
-                    theirs = theirs.replace(UNSIGNED_LINES, b"", 1)
+                    theirs = theirs.replace(UNSIGNED_LINES.encode("ascii"), b"", 1)
                 if ours != theirs:
                     raise Differs(f"{entry} in {name} differs from the rebuilt one")
         if not signers and read(released) != read(rebuilt):
@@ -121,11 +118,12 @@ def compare_zip(name, released, rebuilt, cafile):
 
 
 def compare(release, rebuilt, cafile):
-    names, rebuilt_names = set(listed(release)), set(listed(rebuilt))
+    # BUILDINFO is a record, compared before the build.
+    names, rebuilt_names = set(listed(release)) - {BUILDINFO}, set(listed(rebuilt)) - {BUILDINFO}
     if names != rebuilt_names:
         raise Differs(f"{SUMS} lists {', '.join(sorted(names))}; the rebuild makes "
                       f"{', '.join(sorted(rebuilt_names))}")
-    outputs, signed = sorted(names - {BUILDINFO}), []
+    outputs, signed = sorted(names), []
     for name in outputs:
         ours, theirs = os.path.join(release, name), os.path.join(rebuilt, name)
         if name.endswith(".zip"):
