@@ -18,7 +18,6 @@
 #include "emulator/Crc16.h"
 #include "emulator/IapFrames.h"
 #include "i2c/I2cTransport.h"
-#include "iap/IapResultName.h"
 #include "iap/UpdaterContext.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/FakeDriverLibrary.h"
@@ -39,18 +38,25 @@ constexpr std::uint8_t kLoader = 0x44;
 constexpr std::string_view kQuestion = "Do you want to continue? (Y/N): \n";
 constexpr std::string_view kClosingPrompt = "\nPress anykey to close the update.\n";
 constexpr std::string_view kSuccess = "Update result:Success";
-// Texts a run ends at when it fails; so does every result name but IAP_OK's. Each means -1.
-constexpr std::array<std::string_view, 5> kFailureTexts = {
-    "NvAPI initialization failed.\n", "Cannot get MCU FW version.\n",
-    "Abnormal in FW version compare.\n", "Let it finish, then start this program again.\n", ").\n"};
+// Texts a run ends at when it fails, among them every result name but IAP_OK's, spelled out here
+// so that a renamed one is noticed. Each means -1.
+constexpr std::array<std::string_view, 12> kFailureTexts = {
+    "NvAPI initialization failed.\n",
+    "Cannot get MCU FW version.\n",
+    "Abnormal in FW version compare.\n",
+    "Let it finish, then start this program again.\n",
+    ").\n",
+    "IAP_TIMEOUT",
+    "IAP_FAIL",
+    "IAP_CMDERROR",
+    "IAP_RETERROR",
+    "IAP_INTERFACE_ERROR",
+    "IAP_CAN_NOT_FIND_AP_FILE",
+    "Unknow"};
 
 bool endsInFailure(std::string_view text) {
-  const auto endsWith = [text](std::string_view ending) { return text.ends_with(ending); };
-  // 7 stands for every code without a name of its own.
-  for (iap::IapResult result = 1; result <= 7; ++result) {
-    if (endsWith(iap::iapResultName(result))) return true;
-  }
-  return std::any_of(kFailureTexts.begin(), kFailureTexts.end(), endsWith);
+  return std::any_of(kFailureTexts.begin(), kFailureTexts.end(),
+                     [text](std::string_view ending) { return text.ends_with(ending); });
 }
 
 // The fuzz input as a stream of answers; once it runs out every answer is a failure.
@@ -85,7 +91,7 @@ struct Frame {
 // Platform and driver in one, so that every call the run makes is checked in the order it comes.
 class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
  public:
-  enum class Answer { kNone, kYes, kOther };
+  enum class Answer { kNone, kYes, kNo, kOther };
 
   explicit FuzzedRun(Answers& answers) : answers_(answers) {}
 
@@ -154,7 +160,9 @@ class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
     if (key >= 0) keys.push_back(key);
     const int read = FakePlatform::readKey();
     if (answer == Answer::kNone && std::string_view(output).ends_with(kQuestion)) {
-      answer = read == 'Y' || read == 'y' ? Answer::kYes : Answer::kOther;
+      answer = read == 'Y' || read == 'y'   ? Answer::kYes
+               : read == 'N' || read == 'n' ? Answer::kNo
+                                            : Answer::kOther;
     }
     return read;
   }
@@ -168,6 +176,9 @@ class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
   void checkNoPauseOwed() const {
     require(!pauseOwed_, "an unacknowledged poll is followed by its pause");
   }
+
+  // The version went unanswered and the loader was asked: any question was the recovery's.
+  bool foundLoader() const { return probes_ == 1; }
 
   Answer answer = Answer::kNone;
   std::vector<Frame> frames;
@@ -214,14 +225,31 @@ bool carriesInformationBlock(const Frame& frame, std::span<const std::uint8_t> i
          emulator::readLe16(*payload, 2) == 0x1A0C && emulator::readLe32(*payload, 4) == covered;
 }
 
-// Every frame of the sequence, in its order, each acknowledged, the blocks carrying the image.
-bool updateWasComplete(const std::vector<Frame>& frames, std::span<const std::uint8_t> image) {
+// Until one is acknowledged the frames are start attempts at 0xC0, 0xC0 again, then 0x44 (only
+// 0x44 when the loader was found); from there on a frame that failed or went unanswered is the
+// last.
+bool stopsWhereItMust(const std::vector<Frame>& frames, bool foundLoader) {
+  static constexpr std::array<std::uint8_t, 3> kStarts = {kApplication, kApplication, kLoader};
+  std::size_t attempt = foundLoader ? 2 : 0;
   auto frame = frames.begin();
-  // Start attempts that went unanswered, before the one that switched to the loader.
-  while (frame != frames.end() && !frame->acknowledged && isCommand(*frame, IapCommand::Start))
-    ++frame;
-  if (frame == frames.end() || !frame->acknowledged || !isCommand(*frame++, IapCommand::Start))
-    return false;
+  for (; frame != frames.end(); ++frame, ++attempt) {
+    if (attempt == kStarts.size() || frame->address != kStarts[attempt] ||
+        !isCommand(*frame, IapCommand::Start))
+      return false;
+    if (frame->acknowledged) break;
+  }
+  const auto failed =
+      std::find_if(frame, frames.end(), [](const Frame& f) { return !f.acknowledged; });
+  return failed == frames.end() || failed + 1 == frames.end();
+}
+
+// Every frame of the sequence, in its order, each acknowledged, the blocks carrying the image.
+// Checked after stopsWhereItMust: the first acknowledged frame is the start that took.
+bool updateWasComplete(const std::vector<Frame>& frames, std::span<const std::uint8_t> image) {
+  auto frame =
+      std::find_if(frames.begin(), frames.end(), [](const Frame& f) { return f.acknowledged; });
+  if (frame == frames.end()) return false;
+  ++frame;
   const auto blocks = static_cast<std::size_t>((image.size() + 127) / 128);
   const auto end = static_cast<std::uint32_t>(0x1800 + image.size() - 1);
   if (static_cast<std::size_t>(frames.end() - frame) != blocks + 8) return false;
@@ -264,11 +292,20 @@ void checkEnding(const FuzzedRun& run, int exitCode, std::span<const std::uint8_
   std::string_view text = run.output;
   if (text.ends_with(kClosingPrompt)) text.remove_suffix(kClosingPrompt.size());
   if (endsInFailure(text)) require(exitCode == -1, "a failure ends with -1");
-  if (run.output.find(kSuccess) != std::string::npos) {
+  require(stopsWhereItMust(run.frames, run.foundLoader()),
+          "after a frame that failed or went unanswered only the next start attempt is written");
+  const bool succeeded = run.output.find(kSuccess) != std::string::npos;
+  if (succeeded) {
     require(run.answer == FuzzedRun::Answer::kYes && exitCode == 0 &&
                 updateWasComplete(run.frames, image),
             "success only after the whole sequence was sent and acknowledged");
   }
+  // Declining the recovery leaves a controller without firmware: that is no 0 and no 1.
+  const auto answered = [&run](FuzzedRun::Answer answer) {
+    return run.answer == answer && !run.foundLoader();
+  };
+  if (exitCode == 0) require(succeeded || answered(FuzzedRun::Answer::kNo), "0 only after an N");
+  if (exitCode == 1) require(answered(FuzzedRun::Answer::kOther), "1 only after another key");
 }
 
 }  // namespace
