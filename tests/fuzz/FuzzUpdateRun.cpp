@@ -38,23 +38,15 @@ constexpr std::uint8_t kLoader = 0x44;
 constexpr std::string_view kQuestion = "Do you want to continue? (Y/N): \n";
 constexpr std::string_view kClosingPrompt = "\nPress anykey to close the update.\n";
 constexpr std::string_view kSuccess = "Update result:Success";
-// Texts a run ends at when it fails, among them every result name but IAP_OK's, spelled out here
-// so that a renamed one is noticed. Each means -1.
-constexpr std::array<std::string_view, 12> kFailureTexts = {
-    "NvAPI initialization failed.\n",
-    "Cannot get MCU FW version.\n",
-    "Abnormal in FW version compare.\n",
-    "Let it finish, then start this program again.\n",
-    ").\n",
-    "IAP_TIMEOUT",
-    "IAP_FAIL",
-    "IAP_CMDERROR",
-    "IAP_RETERROR",
-    "IAP_INTERFACE_ERROR",
-    "IAP_CAN_NOT_FIND_AP_FILE",
-    "Unknow"};
+// Texts a run ends at when it fails; so does a result name on its own last line, every one but
+// IAP_OK's, told here without the program's table. Each means -1.
+constexpr std::array<std::string_view, 5> kFailureTexts = {
+    "NvAPI initialization failed.\n", "Cannot get MCU FW version.\n",
+    "Abnormal in FW version compare.\n", "Let it finish, then start this program again.\n", ").\n"};
 
 bool endsInFailure(std::string_view text) {
+  const std::string_view lastLine = text.substr(text.rfind('\n') + 1);
+  if ((lastLine.starts_with("IAP_") && lastLine != "IAP_OK") || lastLine == "Unknow") return true;
   return std::any_of(kFailureTexts.begin(), kFailureTexts.end(),
                      [text](std::string_view ending) { return text.ends_with(ending); });
 }
