@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -217,9 +218,8 @@ bool carriesInformationBlock(const Frame& frame, std::span<const std::uint8_t> i
          emulator::readLe16(*payload, 2) == 0x1A0C && emulator::readLe32(*payload, 4) == covered;
 }
 
-// Until one is acknowledged the frames are start attempts at 0xC0, 0xC0 again, then 0x44 (only
-// 0x44 when the loader was found); from there on a frame that failed or went unanswered is the
-// last.
+// Until one is acknowledged the frames are start attempts: 0xC0, 0xC0 again, 0x44 (only 0x44 when
+// the loader was found). After that a frame that failed or went unanswered is the last one.
 bool stopsWhereItMust(const std::vector<Frame>& frames, bool foundLoader) {
   static constexpr std::array<std::uint8_t, 3> kStarts = {kApplication, kApplication, kLoader};
   std::size_t attempt = foundLoader ? 2 : 0;
@@ -230,18 +230,18 @@ bool stopsWhereItMust(const std::vector<Frame>& frames, bool foundLoader) {
       return false;
     if (frame->acknowledged) break;
   }
-  const auto failed =
-      std::find_if(frame, frames.end(), [](const Frame& f) { return !f.acknowledged; });
+  const auto failed = std::find_if_not(frame, frames.end(), std::mem_fn(&Frame::acknowledged));
   return failed == frames.end() || failed + 1 == frames.end();
 }
 
 // Every frame of the sequence, in its order, each acknowledged, the blocks carrying the image.
-// Checked after stopsWhereItMust: the first acknowledged frame is the start that took.
 bool updateWasComplete(const std::vector<Frame>& frames, std::span<const std::uint8_t> image) {
-  auto frame =
-      std::find_if(frames.begin(), frames.end(), [](const Frame& f) { return f.acknowledged; });
-  if (frame == frames.end()) return false;
-  ++frame;
+  auto frame = frames.begin();
+  // Start attempts that went unanswered, before the one that switched to the loader.
+  while (frame != frames.end() && !frame->acknowledged && isCommand(*frame, IapCommand::Start))
+    ++frame;
+  if (frame == frames.end() || !frame->acknowledged || !isCommand(*frame++, IapCommand::Start))
+    return false;
   const auto blocks = static_cast<std::size_t>((image.size() + 127) / 128);
   const auto end = static_cast<std::uint32_t>(0x1800 + image.size() - 1);
   if (static_cast<std::size_t>(frames.end() - frame) != blocks + 8) return false;
@@ -292,12 +292,10 @@ void checkEnding(const FuzzedRun& run, int exitCode, std::span<const std::uint8_
                 updateWasComplete(run.frames, image),
             "success only after the whole sequence was sent and acknowledged");
   }
-  // Declining the recovery leaves a controller without firmware: that is no 0 and no 1.
-  const auto answered = [&run](FuzzedRun::Answer answer) {
-    return run.answer == answer && !run.foundLoader();
-  };
-  if (exitCode == 0) require(succeeded || answered(FuzzedRun::Answer::kNo), "0 only after an N");
-  if (exitCode == 1) require(answered(FuzzedRun::Answer::kOther), "1 only after another key");
+  // Declining the recovery leaves a controller without firmware: no 0 and no 1 there.
+  const auto asked = run.foundLoader() ? FuzzedRun::Answer::kNone : run.answer;
+  if (exitCode == 0) require(succeeded || asked == FuzzedRun::Answer::kNo, "0 only after an N");
+  if (exitCode == 1) require(asked == FuzzedRun::Answer::kOther, "1 only after another key");
 }
 
 }  // namespace
