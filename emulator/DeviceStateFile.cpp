@@ -47,6 +47,12 @@ std::optional<DeviceState> decodeDeviceState(std::span<const std::uint8_t> bytes
   return state;
 }
 
+StateFileLoad readDeviceState(std::span<const std::uint8_t> bytes, const std::string& name) {
+  auto state = decodeDeviceState(bytes);
+  if (!state) return {std::nullopt, "not a device state file: " + name};
+  return {std::move(state), {}};
+}
+
 StateFileLoad loadDeviceState(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return {};
@@ -54,9 +60,7 @@ StateFileLoad loadDeviceState(const std::string& path) {
   std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                   std::istreambuf_iterator<char>());
   if (!in && !in.eof()) return {std::nullopt, "cannot read the state file " + path};
-  auto state = decodeDeviceState(bytes);
-  if (!state) return {std::nullopt, "not a device state file: " + path};
-  return {std::move(state), {}};
+  return readDeviceState(bytes, path);
 }
 
 std::string saveDeviceState(const std::string& path, const DeviceState& state) {

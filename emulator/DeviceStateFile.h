@@ -28,6 +28,8 @@ struct StateFileLoad {
   std::string error;
 };
 
+// The reader itself, on the file's bytes; `name` is what a refusal calls the file.
+StateFileLoad readDeviceState(std::span<const std::uint8_t> bytes, const std::string& name);
 StateFileLoad loadDeviceState(const std::string& path);
 
 // Writes a temporary file beside `path` and renames it over `path`, so that a process killed while

@@ -11,6 +11,8 @@
 
 // On Windows exports.def names the one export; elsewhere everything else is hidden.
 #if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 #define ARGB_EMULATOR_EXPORT
 #else
 #define ARGB_EMULATOR_EXPORT __attribute__((visibility("default")))
@@ -38,7 +40,17 @@ EmulatedDriver& driver() {
   return instance;
 }
 
+// A real display driver may load a helper of its own by its bare name: which copy comes depends on
+// the process's library search, so the tests have the emulated driver do the same.
+void loadHelperByName() {
+#if defined(_WIN32)
+  const auto name = environment("ARGB_EMU_LOAD_BY_NAME");
+  if (name && !name->empty()) ::LoadLibraryA(name->c_str());
+#endif
+}
+
 std::int32_t initialize() {
+  loadHelperByName();
   return driver().initialize();
 }
 

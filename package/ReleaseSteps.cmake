@@ -25,7 +25,8 @@ execute_process(
   COMMAND "${CPACK_ARGB_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/release_steps.py" ${step}
           --staging "${CPACK_TEMPORARY_DIRECTORY}" --output-dir "${CPACK_PACKAGE_DIRECTORY}"
           --zip-name "${CPACK_PACKAGE_FILE_NAME}.zip" --source-dir "${CPACK_ARGB_SOURCE_DIR}"
-          --objcopy "${CPACK_ARGB_OBJCOPY}" --signer "${CPACK_ARGB_OSSLSIGNCODE}" ${signing}
+          --objcopy "${CPACK_ARGB_OBJCOPY}" --signer "${CPACK_ARGB_OSSLSIGNCODE}"
+          --compiler "${CPACK_ARGB_COMPILER}" --cmake "${CPACK_ARGB_CMAKE}" ${signing}
   RESULT_VARIABLE failed ERROR_VARIABLE error)
 if(failed)
   string(STRIP "${error}" error)

@@ -2,9 +2,11 @@
 
   seal: before CPack zips the staged files, the program's debug information goes into a file
         beside the zip (linked to the program by a debug link), and the program is signed when a
-        certificate is given; an unsigned one says so in its README.txt.
+        certificate is given; an unsigned one says so in its README.txt. The licence notices of
+        the toolchain's libraries linked into the program are staged as THIRD-PARTY-NOTICES.txt.
   zip:  CPack's zip is written again with a fixed order, time and permissions, so that two builds
-        of one commit give the same bytes, and SHA256SUMS lists it with the debug file.
+        of one commit give the same bytes, and SHA256SUMS lists it with the debug file and
+        BUILDINFO, the record of the commit and the toolchain that made them.
 
 A failed step prints one line to standard error and leaves no zip, SHA256SUMS or debug file behind.
 """
@@ -14,19 +16,29 @@ import array
 import hashlib
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
 import time
 import zipfile
+import zlib
 
 PROGRAM = "argb-fw-updater.exe"
 DEBUG_FILE = PROGRAM + ".debug"
 SUMS = "SHA256SUMS"
+NOTICES = "THIRD-PARTY-NOTICES.txt"
+BUILDINFO = "BUILDINFO"
 # The zip's entries in the order a user reads them.
-ENTRIES = (PROGRAM, "README.txt", "LICENSE")
+ENTRIES = (PROGRAM, "README.txt", "LICENSE", NOTICES)
+# What the static link (cmake/WindowsRuntime.cmake) takes from the toolchain: the GCC and C++
+# runtimes, winpthreads and the MinGW-w64 CRT.
+LINKED_LIBRARIES = ("libstdc++.a", "libgcc.a", "libgcc_eh.a", "libwinpthread.a", "libmingw32.a",
+                    "libmingwex.a", "libmsvcrt.a", "crt2.o")
 UNSIGNED_NOTE = ("This copy is not signed: Windows shows \"Unknown publisher\" when it asks for "
                  "administrator rights.")
+# Right below the guide's title; the one difference between a signed and an unsigned guide.
+UNSIGNED_LINES = UNSIGNED_NOTE + "\r\n\r\n"
 # The first time a zip entry can hold (1980-01-01), for a source tree without git.
 EARLIEST_ZIP_TIME = 315532800
 
@@ -40,6 +52,65 @@ def run(argv, what, **kwargs):
     if result.returncode != 0:
         lines = [line.strip() for line in (result.stderr + result.stdout).splitlines()]
         raise StepFailed(f"{what}: {next((line for line in lines if line), 'no message')}")
+
+
+def output_of(argv):
+    try:
+        return subprocess.run(argv, capture_output=True, text=True, check=True).stdout
+    except (OSError, subprocess.CalledProcessError):
+        return None
+
+
+def debian_package(path):
+    """The Debian package that installed the file, or None."""
+    for candidate in dict.fromkeys((os.path.normpath(path), os.path.realpath(path))):
+        owners = output_of(["dpkg-query", "--search", candidate]) or ""
+        # "package[, package]: path"; a diversion line has no such form.
+        for line in owners.splitlines():
+            if line.endswith(": " + candidate):
+                return line.split(":")[0].split(",")[0].strip()
+    return None
+
+
+def debian_version(package):
+    return output_of(["dpkg-query", "--show", "--showformat=${Version}", package])
+
+
+def linked_library_packages(compiler):
+    """The Debian packages of the libraries the program links in: package -> library names."""
+    packages = {}
+    for library in LINKED_LIBRARIES:
+        path = (output_of([compiler, f"-print-file-name={library}"]) or "").strip()
+        package = debian_package(path) if os.path.isabs(path) else None
+        if not package:
+            raise StepFailed(f"writing {NOTICES}: no Debian package provides {library} of "
+                             f"{compiler}, so its licence notice is unknown")
+        packages.setdefault(package, []).append(library)
+    return packages
+
+
+def write_notices(path, compiler):
+    """The licence notices, as the Debian packages of the linked libraries carry them: the same
+    toolchain gives the same text, which names no path of the build machine."""
+    text = ["Third-party notices", "===================", "",
+            f"{PROGRAM} carries these libraries of the compiler that built it. Their licences",
+            "follow, as the Debian packages that provide them state them.", ""]
+    # Packages built from one source share one copyright file: each notice once.
+    sources = {}
+    for package, libraries in sorted(linked_library_packages(compiler).items()):
+        sources.setdefault(os.path.realpath(f"/usr/share/doc/{package}/copyright"), []).append(
+            f"{', '.join(libraries)}: Debian package {package} {debian_version(package)}")
+    for copyright_path, headings in sources.items():
+        with open(copyright_path, encoding="utf-8") as copyright_file:
+            notice = copyright_file.read().rstrip("\n")
+        text += headings + ["-" * max(map(len, headings)), "", notice, "", ""]
+    with open(path, "w", encoding="utf-8", newline="\r\n") as notices:
+        notices.write("\n".join(text))
+
+
+def zip_writer():
+    """What writes the zip's bytes: this Python's zipfile and the zlib it deflates with."""
+    return f"Python {sys.version.split()[0]} zipfile, zlib {zlib.ZLIB_RUNTIME_VERSION}"
 
 
 def remove(*paths):
@@ -92,7 +163,7 @@ def seal(args):
     program = os.path.join(args.staging, PROGRAM)
     debug_file = os.path.join(args.output_dir, DEBUG_FILE)
     remove(os.path.join(args.output_dir, args.zip_name), os.path.join(args.output_dir, SUMS),
-           debug_file)
+           os.path.join(args.output_dir, BUILDINFO), debug_file)
     try:
         # MSVC has no objcopy, and keeps the debug information in a PDB of its own anyway.
         if args.objcopy:
@@ -103,6 +174,9 @@ def seal(args):
             run(objcopy + ["--strip-all", f"--add-gnu-debuglink={debug_file}", program],
                 "stripping the program")
         make_signable(program)
+        # MSVC's runtime is Microsoft's, under the terms of its redistribution.
+        if args.compiler:
+            write_notices(os.path.join(args.staging, NOTICES), args.compiler)
         # A package of the substitute image must never look like a trusted release.
         if args.pkcs12 and not args.substitute:
             sign(program, args)
@@ -110,9 +184,8 @@ def seal(args):
             guide_path = os.path.join(args.staging, "README.txt")
             with open(guide_path, "rb") as guide_file:
                 guide = guide_file.read().decode("ascii")
-            # Right below the title.
-            guide = re.sub(r"(\n=+\r\n\r\n)", lambda m: m.group(1) + UNSIGNED_NOTE + "\r\n\r\n",
-                           guide, count=1)
+            guide = re.sub(r"(\n=+\r\n\r\n)", lambda m: m.group(1) + UNSIGNED_LINES, guide,
+                           count=1)
             with open(guide_path, "wb") as guide_file:
                 guide_file.write(guide.encode("ascii"))
     except BaseException:
@@ -120,17 +193,33 @@ def seal(args):
         raise
 
 
-def zip_time(source_dir):
+def source_date(source_dir):
     """SOURCE_DATE_EPOCH where set, else the time of the source tree's commit."""
     if os.environ.get("SOURCE_DATE_EPOCH"):
-        epoch = int(os.environ["SOURCE_DATE_EPOCH"])
-    else:
-        try:
-            epoch = int(subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"],
-                                       capture_output=True, text=True, check=True).stdout)
-        except (OSError, ValueError, subprocess.CalledProcessError):
-            epoch = EARLIEST_ZIP_TIME
-    return time.gmtime(max(epoch, EARLIEST_ZIP_TIME))[:6]
+        return int(os.environ["SOURCE_DATE_EPOCH"])
+    commit_time = output_of(["git", "-C", source_dir, "log", "-1", "--format=%ct"])
+    return int(commit_time) if commit_time else EARLIEST_ZIP_TIME
+
+
+def write_buildinfo(path, args, epoch):
+    """Which commit and which toolchain made the release, for whoever rebuilds it later: a rebuild
+    with other versions may differ for that reason alone."""
+    commit = (output_of(["git", "-C", args.source_dir, "rev-parse", "HEAD"]) or "").strip()
+    if commit and output_of(["git", "-C", args.source_dir, "status", "--porcelain"]):
+        commit += " with changes not committed"
+    tools = [args.compiler, args.objcopy, args.cmake]
+    if args.pkcs12 and not args.substitute:
+        tools.append(args.signer)
+    packages = [debian_package(shutil.which(tool) or tool) for tool in tools if tool]
+    if args.compiler:
+        packages += linked_library_packages(args.compiler)
+    lines = [f"commit: {commit or 'unknown (not built from a git checkout)'}",
+             f"source date: {epoch}"]
+    lines += [f"Debian package {package}: {debian_version(package)}"
+              for package in sorted(set(packages) - {None})]
+    lines.append(f"zip writer: {zip_writer()}")
+    with open(path, "w", encoding="ascii", newline="\n") as record:
+        record.write("\n".join(lines) + "\n")
 
 
 def sha256(path):
@@ -140,24 +229,29 @@ def sha256(path):
 
 def write_zip(args):
     sums_path = os.path.join(args.output_dir, SUMS)
+    buildinfo_path = os.path.join(args.output_dir, BUILDINFO)
     try:
-        date_time = zip_time(args.source_dir)
+        epoch = source_date(args.source_dir)
+        date_time = time.gmtime(max(epoch, EARLIEST_ZIP_TIME))[:6]
         with zipfile.ZipFile(args.zip, "w") as package:
-            for name in ENTRIES:
+            for name in (name for name in ENTRIES
+                         if os.path.exists(os.path.join(args.staging, name))):
                 entry = zipfile.ZipInfo(name, date_time)
                 entry.create_system = 3  # Unix, whichever system builds it
                 entry.external_attr = (0o100755 if name.endswith(".exe") else 0o100644) << 16
                 entry.compress_type = zipfile.ZIP_DEFLATED
                 with open(os.path.join(args.staging, name), "rb") as file:
                     package.writestr(entry, file.read(), compresslevel=9)
-        files = {args.zip_name: args.zip, DEBUG_FILE: os.path.join(args.output_dir, DEBUG_FILE)}
+        write_buildinfo(buildinfo_path, args, epoch)
+        files = {args.zip_name: args.zip, DEBUG_FILE: os.path.join(args.output_dir, DEBUG_FILE),
+                 BUILDINFO: buildinfo_path}
         files = {name: path for name, path in files.items() if os.path.exists(path)}
         with open(sums_path, "w", encoding="ascii", newline="\n") as sums:
             for name in sorted(files):
                 sums.write(f"{sha256(files[name])}  {name}\n")
     except BaseException:
         # CPack then has no zip to copy.
-        remove(args.zip, sums_path, os.path.join(args.output_dir, DEBUG_FILE))
+        remove(args.zip, sums_path, buildinfo_path, os.path.join(args.output_dir, DEBUG_FILE))
         raise
 
 
@@ -170,6 +264,8 @@ def main():
     parser.add_argument("--zip", help="CPack's zip, for the zip step")
     parser.add_argument("--source-dir", default=".")
     parser.add_argument("--objcopy")
+    parser.add_argument("--compiler", help="the GNU C++ compiler whose libraries are linked in")
+    parser.add_argument("--cmake")
     parser.add_argument("--signer")
     parser.add_argument("--pkcs12")
     parser.add_argument("--timestamp-url")

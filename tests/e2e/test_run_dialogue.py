@@ -8,9 +8,10 @@ import time
 import unittest
 
 import e2e_paths
-from harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, TerminalSession, emulator_environment,
-                     update_steps)
+from harness import (ANOTHER_RUN, BANNER, CLOSING_PROMPT, CONFIRMATION, TerminalSession,
+                     emulator_environment, update_steps)
 
+LOCK_FILE = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "argb-fw-updater.lock")
 SUCCESSFUL_UPDATE = (update_steps(os.path.getsize(e2e_paths.FIRMWARE_IMAGE)) +
                      "Update result:Success\n" + CLOSING_PROMPT)
 
@@ -193,15 +194,58 @@ class DriverLibraryTest(unittest.TestCase):
             planted.write(b"MZ not really a library")
         self.assertEqual(self.run_updater(), (BANNER + "NvAPI initialization failed.\n", 255))
 
+    @staticmethod
+    def remove_lock_file():
+        if os.path.lexists(LOCK_FILE):
+            os.remove(LOCK_FILE)
+
+    def assert_lock_refused(self, reason):
+        self.assertEqual(self.run_updater(), (
+            BANNER + "Cannot take the lock that keeps to one update at a time "
+            f"({LOCK_FILE}: {reason}).\n", 255))
+        # The driver was never asked for anything: it would have made the device's state file.
+        self.assertFalse(os.path.exists(os.path.join(self.workdir, "device.state")))
+
     def test_no_lock_directory_stops_before_the_driver(self):
         shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
         shutil.rmtree(e2e_paths.PRIVATE_LOCK_DIR)
-        lock_file = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "argb-fw-updater.lock")
-        self.assertEqual(self.run_updater(), (
-            BANNER + "Cannot take the lock that keeps to one update at a time "
-            f"({lock_file}: No such file or directory).\n", 255))
-        # The driver was never asked for anything: it would have made the device's state file.
-        self.assertFalse(os.path.exists(os.path.join(self.workdir, "device.state")))
+        self.assert_lock_refused("No such file or directory")
+
+    def test_a_link_or_a_fifo_at_the_lock_path_is_refused(self):
+        # The lock directory may be writable by others, who leave these at the path.
+        shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
+        target = os.path.join(self.workdir, "link-target")
+        self.remove_lock_file()
+        for kind, plant, reason in (
+                ("symbolic link", lambda: os.symlink(target, LOCK_FILE),
+                 "Too many levels of symbolic links"),
+                ("FIFO", lambda: os.mkfifo(LOCK_FILE), "not a regular file")):
+            with self.subTest(kind=kind):
+                plant()
+                try:
+                    self.assert_lock_refused(reason)
+                finally:
+                    os.remove(LOCK_FILE)
+                self.assertFalse(os.path.exists(target))
+
+    @unittest.skipUnless(os.geteuid() == 0, "starts a run as another user")
+    def test_another_user_meets_the_lock_file_that_root_made(self):
+        shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
+        self.remove_lock_file()
+        as_nobody = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                     "--inh-caps=-all", "--bounding-set=-all", e2e_paths.UPDATER_PRIVATE_SYSTEM]
+        previous_umask = os.umask(0o077)  # root's own on many systems
+        try:
+            first = self.start()
+        finally:
+            os.umask(previous_umask)
+        self.addCleanup(first.kill)
+        first.expect(CONFIRMATION)
+        second = TerminalSession(as_nobody, cwd="/", env=emulator_environment())
+        self.assertEqual(second.wait(timeout=10), (BANNER + ANOTHER_RUN, 255))
+        self.assertEqual(first.answer_and_close("n")[1], 0)
+        alone = TerminalSession(as_nobody, cwd="/", env=emulator_environment())
+        self.assertEqual(alone.answer_and_close("n")[1], 0)
 
     def test_the_lock_file_takes_no_standard_stream_and_serves_every_user(self):
         shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)

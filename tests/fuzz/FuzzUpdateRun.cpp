@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,7 +19,6 @@
 #include "emulator/Crc16.h"
 #include "emulator/IapFrames.h"
 #include "i2c/I2cTransport.h"
-#include "iap/IapResultName.h"
 #include "iap/UpdaterContext.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/support/FakeDriverLibrary.h"
@@ -39,18 +39,17 @@ constexpr std::uint8_t kLoader = 0x44;
 constexpr std::string_view kQuestion = "Do you want to continue? (Y/N): \n";
 constexpr std::string_view kClosingPrompt = "\nPress anykey to close the update.\n";
 constexpr std::string_view kSuccess = "Update result:Success";
-// Texts a run ends at when it fails; so does every result name but IAP_OK's. Each means -1.
+// Texts a run ends at when it fails; so does a result name on its own last line, every one but
+// IAP_OK's, told here without the program's table. Each means -1.
 constexpr std::array<std::string_view, 5> kFailureTexts = {
     "NvAPI initialization failed.\n", "Cannot get MCU FW version.\n",
     "Abnormal in FW version compare.\n", "Let it finish, then start this program again.\n", ").\n"};
 
 bool endsInFailure(std::string_view text) {
-  const auto endsWith = [text](std::string_view ending) { return text.ends_with(ending); };
-  // 7 stands for every code without a name of its own.
-  for (iap::IapResult result = 1; result <= 7; ++result) {
-    if (endsWith(iap::iapResultName(result))) return true;
-  }
-  return std::any_of(kFailureTexts.begin(), kFailureTexts.end(), endsWith);
+  const std::string_view lastLine = text.substr(text.rfind('\n') + 1);
+  if ((lastLine.starts_with("IAP_") && lastLine != "IAP_OK") || lastLine == "Unknow") return true;
+  return std::any_of(kFailureTexts.begin(), kFailureTexts.end(),
+                     [text](std::string_view ending) { return text.ends_with(ending); });
 }
 
 // The fuzz input as a stream of answers; once it runs out every answer is a failure.
@@ -85,7 +84,7 @@ struct Frame {
 // Platform and driver in one, so that every call the run makes is checked in the order it comes.
 class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
  public:
-  enum class Answer { kNone, kYes, kOther };
+  enum class Answer { kNone, kYes, kNo, kOther };
 
   explicit FuzzedRun(Answers& answers) : answers_(answers) {}
 
@@ -154,7 +153,9 @@ class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
     if (key >= 0) keys.push_back(key);
     const int read = FakePlatform::readKey();
     if (answer == Answer::kNone && std::string_view(output).ends_with(kQuestion)) {
-      answer = read == 'Y' || read == 'y' ? Answer::kYes : Answer::kOther;
+      answer = read == 'Y' || read == 'y'   ? Answer::kYes
+               : read == 'N' || read == 'n' ? Answer::kNo
+                                            : Answer::kOther;
     }
     return read;
   }
@@ -168,6 +169,9 @@ class FuzzedRun : public testing::FakePlatform, public driver::NvApi {
   void checkNoPauseOwed() const {
     require(!pauseOwed_, "an unacknowledged poll is followed by its pause");
   }
+
+  // The version went unanswered and the loader was asked: any question was the recovery's.
+  bool foundLoader() const { return probes_ == 1; }
 
   Answer answer = Answer::kNone;
   std::vector<Frame> frames;
@@ -212,6 +216,22 @@ bool carriesInformationBlock(const Frame& frame, std::span<const std::uint8_t> i
   const auto covered = static_cast<std::uint32_t>(image.size() - 40);
   return payload && emulator::readLe16(*payload, 0) == crc &&
          emulator::readLe16(*payload, 2) == 0x1A0C && emulator::readLe32(*payload, 4) == covered;
+}
+
+// Until one is acknowledged the frames are start attempts: 0xC0, 0xC0 again, 0x44 (only 0x44 when
+// the loader was found). After that a frame that failed or went unanswered is the last one.
+bool stopsWhereItMust(const std::vector<Frame>& frames, bool foundLoader) {
+  static constexpr std::array<std::uint8_t, 3> kStarts = {kApplication, kApplication, kLoader};
+  std::size_t attempt = foundLoader ? 2 : 0;
+  auto frame = frames.begin();
+  for (; frame != frames.end(); ++frame, ++attempt) {
+    if (attempt == kStarts.size() || frame->address != kStarts[attempt] ||
+        !isCommand(*frame, IapCommand::Start))
+      return false;
+    if (frame->acknowledged) break;
+  }
+  const auto failed = std::find_if_not(frame, frames.end(), std::mem_fn(&Frame::acknowledged));
+  return failed == frames.end() || failed + 1 == frames.end();
 }
 
 // Every frame of the sequence, in its order, each acknowledged, the blocks carrying the image.
@@ -264,11 +284,18 @@ void checkEnding(const FuzzedRun& run, int exitCode, std::span<const std::uint8_
   std::string_view text = run.output;
   if (text.ends_with(kClosingPrompt)) text.remove_suffix(kClosingPrompt.size());
   if (endsInFailure(text)) require(exitCode == -1, "a failure ends with -1");
-  if (run.output.find(kSuccess) != std::string::npos) {
+  require(stopsWhereItMust(run.frames, run.foundLoader()),
+          "after a frame that failed or went unanswered only the next start attempt is written");
+  const bool succeeded = run.output.find(kSuccess) != std::string::npos;
+  if (succeeded) {
     require(run.answer == FuzzedRun::Answer::kYes && exitCode == 0 &&
                 updateWasComplete(run.frames, image),
             "success only after the whole sequence was sent and acknowledged");
   }
+  // Declining the recovery leaves a controller without firmware: no 0 and no 1 there.
+  const auto asked = run.foundLoader() ? FuzzedRun::Answer::kNone : run.answer;
+  if (exitCode == 0) require(succeeded || asked == FuzzedRun::Answer::kNo, "0 only after an N");
+  if (exitCode == 1) require(asked == FuzzedRun::Answer::kOther, "1 only after another key");
 }
 
 }  // namespace

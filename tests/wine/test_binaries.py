@@ -13,6 +13,8 @@ EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
 OBJDUMP = os.environ.get("ARGB_WIN_OBJDUMP", "x86_64-w64-mingw32-objdump")
 WRESTOOL = os.environ.get("ARGB_WIN_WRESTOOL", "wrestool")
 
+# PE DllCharacteristics that Windows' exploit mitigations read.
+HARDENING_CHARACTERISTICS = {"HIGH_ENTROPY_VA": 0x20, "DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100}
 RT_VERSION = 16
 RT_MANIFEST = 24
 FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
@@ -141,6 +143,20 @@ class ImportsTest(unittest.TestCase):
         _, libraries = imports(UPDATER)
         imported = set().union(*libraries.values())
         self.assertEqual(REQUIRED_IMPORTS - imported, set())
+
+
+class HardeningTest(unittest.TestCase):
+    def test_the_program_is_hardened_as_windows_expects(self):
+        dump, libraries = imports(UPDATER)
+        characteristics = int(re.search(r"^DllCharacteristics\s+([0-9a-f]+)$", dump, re.M)[1], 16)
+        for name, bit in HARDENING_CHARACTERISTICS.items():
+            self.assertTrue(characteristics & bit, f"{name} is not set")
+        # Only functions built with the stack protector refer to its guard, which the program's
+        # own runtime seeds: the compiler's would import the crypto API to seed it before main.
+        symbols = subprocess.run([OBJDUMP, "-t", UPDATER], check=True, capture_output=True,
+                                 text=True).stdout
+        self.assertRegex(symbols, r"\s__stack_chk_guard\n", "no function has a stack guard")
+        self.assertNotIn("CryptGenRandom", set().union(*libraries.values()))
 
 
 if __name__ == "__main__":

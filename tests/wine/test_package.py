@@ -2,10 +2,13 @@
 given, and its refusal to package the substitute image."""
 
 import binascii
+import hashlib
 import os
 import re
 import shutil
+import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
@@ -20,13 +23,16 @@ LICENSE = os.environ.get("ARGB_WIN_LICENSE", "")
 CPACK = os.environ.get("ARGB_WIN_CPACK", "cpack")
 CPACK_CONFIG = os.environ.get("ARGB_WIN_CPACK_CONFIG", "")
 OBJDUMP = os.environ.get("ARGB_WIN_OBJDUMP", "x86_64-w64-mingw32-objdump")
-REBUILD = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "rebuild-release.sh")
+TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
+REBUILD = os.path.join(TOOLS, "rebuild-release.sh")
+COMPARE = os.path.join(TOOLS, "compare_release.py")
 
 VERSION = "0.0.1.3"
 SUBSTITUTE_WARNING = "THIS PACKAGE CANNOT UPDATE A REAL CONTROLLER"
 UNSIGNED_NOTE = "This copy is not signed"
 PROGRAM = "argb-fw-updater.exe"
 DEBUG_FILE = PROGRAM + ".debug"
+NOTICES = "THIRD-PARTY-NOTICES.txt"
 
 
 def read(path):
@@ -56,6 +62,38 @@ def package(output_dir, password="", **settings):
                           capture_output=True, text=True, env=env)
 
 
+def change_entry(package_file, name, change):
+    """Gives the zip's entry `name` (added where missing) the contents change(its contents)."""
+    with zipfile.ZipFile(package_file) as package_zip:
+        entries = {entry.filename: (entry, package_zip.read(entry))
+                   for entry in package_zip.infolist()}
+    entry, data = entries.get(name, (zipfile.ZipInfo(name), b""))
+    entries[name] = (entry, change(data))
+    with zipfile.ZipFile(package_file, "w") as package_zip:
+        for entry, data in entries.values():
+            package_zip.writestr(entry, data)
+
+
+def matching_sums(folder):
+    """SHA256SUMS rewritten to fit the folder's files, as a forger would."""
+    path = os.path.join(folder, "SHA256SUMS")
+    names = [line.split("  ", 1)[1] for line in read(path).decode().splitlines()]
+    with open(path, "w", encoding="ascii") as sums:
+        sums.writelines(f"{hashlib.sha256(read(os.path.join(folder, name))).hexdigest()}  {name}\n"
+                        for name in names)
+
+
+def damage_signature(program):
+    """One bit flipped near the end of the signature's PKCS#7 data: the signed value."""
+    data = bytearray(program)
+    header = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    # The security directory, fifth of the PE32+ optional header's data directories.
+    table = struct.unpack_from("<I", data, header + 112 + 4 * 8)[0]
+    der_end = table + 8 + 4 + struct.unpack_from(">H", data, table + 8 + 2)[0]
+    data[der_end - 10] ^= 1
+    return bytes(data)
+
+
 FIELD_CHECK_ZIP = f"argb-fw-updater-{VERSION}-field-check.zip"
 
 
@@ -74,10 +112,15 @@ class PackageTest(unittest.TestCase):
         with zipfile.ZipFile(PACKAGE) as package_zip:
             entries = package_zip.infolist()
             self.assertEqual([(entry.filename, entry.external_attr >> 16) for entry in entries],
-                             [(PROGRAM, 0o100755), ("README.txt", 0o100644), ("LICENSE", 0o100644)])
+                             [(PROGRAM, 0o100755), ("README.txt", 0o100644), ("LICENSE", 0o100644),
+                              (NOTICES, 0o100644)])
             self.assertEqual(len({entry.date_time for entry in entries}), 1)
             self.assertEqual(package_zip.read("LICENSE"), read(LICENSE))
+            notices = package_zip.read(NOTICES).decode()
             guide = package_zip.read("README.txt").decode("ascii").split("\r\n")
+        # The licences of the C++ runtime and of winpthreads, which asks for its notice in copies.
+        for licence in ("GCC RUNTIME LIBRARY EXCEPTION", "winpthreads"):
+            self.assertIn(licence, notices)
         # Windows line ends; a substitute says so before anything else.
         if IS_SUBSTITUTE:
             self.assertTrue(guide[0].startswith(SUBSTITUTE_WARNING + ":"), guide[0])
@@ -100,8 +143,8 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(int.from_bytes(link[-4:], "little"), binascii.crc32(read(debug_file)))
         checked = subprocess.run(["sha256sum", "--check", "SHA256SUMS"], cwd=folder,
                                  capture_output=True, text=True).stdout
-        self.assertEqual(checked, f"{FIELD_CHECK_ZIP}: OK\n{os.path.basename(PACKAGE)}: OK\n"
-                                  f"{DEBUG_FILE}: OK\n")
+        self.assertEqual(checked, f"BUILDINFO: OK\n{FIELD_CHECK_ZIP}: OK\n"
+                                  f"{os.path.basename(PACKAGE)}: OK\n{DEBUG_FILE}: OK\n")
 
     def test_field_check_zip_holds_the_stripped_check_its_marker_and_guide(self):
         with zipfile.ZipFile(os.path.join(os.path.dirname(PACKAGE), FIELD_CHECK_ZIP)) as package_zip:
@@ -125,8 +168,9 @@ class PackageTest(unittest.TestCase):
         # The user's own check, which builds a copy of the sources in a temporary folder.
         result = subprocess.run([REBUILD, os.path.dirname(PACKAGE)], capture_output=True,
                                 text=True)
-        self.assertIn("The rebuild is identical to the release", result.stdout,
-                      result.stderr + "(a package made before the last commit has its time)")
+        self.assertIn("The rebuild is identical to the release", result.stdout, result.stderr)
+        # This machine's toolchain made the package.
+        self.assertNotIn("BUILDINFO", result.stdout)
 
 
 class SubstituteRefusalTest(unittest.TestCase):
@@ -188,6 +232,46 @@ class SigningTest(UpdaterTestCase):
         run.type_key("k", after=CLOSING_PROMPT)
         output, code = run.wait()
         self.assertEqual((output.count("Update result:Success\r\n"), code), (1, 0))
+
+    def test_rebuild_check_accepts_the_signed_release_only_unchanged(self):
+        # The build's own unsigned package stands in for the rebuild.
+        rebuilt = os.path.join(self.folder, "rebuilt")
+        self.assertEqual(package(rebuilt, IMAGE_IS_SUBSTITUTE="OFF").returncode, 0)
+        guide_told = ("README.txt", lambda guide: guide + b"Then run setup-helper.cmd as admin.")
+        for case, entry_change, expected in (
+                ("unchanged", None, "signed by /CN=Throwaway signer"),
+                ("guide changed", guide_told, "README.txt in"),
+                ("file added", ("setup-helper.cmd", lambda _: b"@echo off"), "setup-helper.cmd"),
+                ("signature damaged", (PROGRAM, damage_signature), "signature does not verify")):
+            with self.subTest(case):
+                release = os.path.join(self.folder, case)
+                shutil.copytree(self.signed_dir, release, ignore=shutil.ignore_patterns("_*"))
+                if entry_change:
+                    change_entry(os.path.join(release, os.path.basename(PACKAGE)), *entry_change)
+                    matching_sums(release)
+                result = subprocess.run(
+                    [sys.executable, COMPARE, "before", release], capture_output=True, text=True)
+                self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
+                result = subprocess.run([sys.executable, COMPARE, "compare", release, rebuilt,
+                                         "--cafile", self.certificate], capture_output=True,
+                                        text=True)
+                output = (result.stdout if case == "unchanged" else result.stderr).splitlines()
+                self.assertEqual((result.returncode != 0, len(output)),
+                                 (case != "unchanged", 1), result.stdout + result.stderr)
+                self.assertIn(expected, output[0])
+        # A release of another toolchain: named before the build, which goes on.
+        buildinfo = os.path.join(self.folder, "unchanged", "BUILDINFO")
+        record = re.sub(r"(?m)^(Debian package cmake: ).*$", r"\g<1>0.1-other",
+                        read(buildinfo).decode())
+        with open(buildinfo, "w", encoding="ascii") as file:
+            file.write(record)
+        matching_sums(os.path.dirname(buildinfo))
+        result = subprocess.run([sys.executable, COMPARE, "before", os.path.dirname(buildinfo)],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stdout, r"^BUILDINFO: Debian package cmake: 0.1-other made the "
+                                        r"release, here it is 3[.\d-]+; a difference in the result "
+                                        r"is then expected.\n$")
 
     def test_a_failed_signature_leaves_no_package(self):
         for password, pkcs12, cause in (("wrong", self.pkcs12, "Wrong password"),

@@ -10,8 +10,9 @@ import shutil
 import unittest
 
 from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, DLL_OVERRIDES, DRIVER_NAME,
-                          EMULATED_DRIVER, PLANTED_DRIVER, PLANTED_WINMM, SEARCH_PROBE,
-                          UPDATER_NAME, WinePrefix, WineRun, crlf, shared_prefix)
+                          EMULATED_DRIVER, PLANTED_DRIVER, PLANTED_HELPER, PLANTED_WINMM,
+                          SEARCH_PROBE, UPDATER_NAME, WINMM_FALLBACK_PROBE, WinePrefix, WineRun,
+                          crlf, shared_prefix)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 SYSTEM32 = "C:\\windows\\system32\\"
@@ -24,6 +25,11 @@ GENERATIONS = ("win10", "win7")
 WIDE_STRING = r'L"((?:[^"\\]|\\.)*)"'
 LOAD_TRACE = re.compile(
     r"load_dll looking for " + WIDE_STRING + r" in (?:" + WIDE_STRING + r"|\(null\))")
+
+
+def loaded_mark(library):
+    """The file a planted library leaves beside itself when it is loaded."""
+    return library[:-len(".dll")] + "-loaded.txt"
 
 
 def unescape(text):
@@ -142,6 +148,49 @@ class PlantedDriverTest(unittest.TestCase):
         output, code = run.wait()
         self.assertIn(crlf("Update result:Success\n"), output)
         self.assertEqual((code, os.path.exists(marker)), (0, False))
+
+    def test_a_library_that_the_driver_loads_by_name_comes_from_system32_only(self):
+        # The driver loads it by its bare name at its initialise; a planted copy would run elevated.
+        helper = os.path.basename(PLANTED_HELPER)
+        places = (self.prefix.updater_dir, self.cwd, self.prefix.system32)
+        copies = [os.path.join(place, helper) for place in places]
+        marks = [loaded_mark(path) for path in copies]
+        self.addCleanup(lambda: [self.remove(path) for path in copies + marks])
+        # Alone, the copy in the current directory would be found after the system directories.
+        for version, planted, loaded in (("win10", copies, copies[2]), ("win7", copies, copies[2]),
+                                         ("win10", copies[1:2], None), ("win7", copies[1:2], None)):
+            with self.subTest(version=version, system32_copy=loaded is not None):
+                for path in copies + marks:
+                    self.remove(path)
+                for path in planted:
+                    shutil.copy(PLANTED_HELPER, path)
+                self.prefix.set_windows_version(version)
+                run = self.start_updater(ARGB_EMU_LOAD_BY_NAME=helper)
+                run.type_key("y", after=CONFIRMATION)
+                run.type_key("x", after=CLOSING_PROMPT)
+                output, code = run.wait()
+                self.assertIn(crlf("Update result:Success\n"), output)
+                marked = [path for path, mark in zip(copies, marks) if os.path.exists(mark)]
+                self.assertEqual((code, marked), (0, [loaded] if loaded else []))
+
+    def test_the_timer_fallback_takes_winmm_from_system32(self):
+        # The product's fallback itself, in a probe that has no high-resolution timer, with a
+        # planted winmm.dll beside it and Wine told to prefer native copies.
+        probe_dir = os.path.join(self.prefix.drive_c, "winmm-probe")
+        os.makedirs(probe_dir, exist_ok=True)
+        shutil.copy(WINMM_FALLBACK_PROBE, os.path.join(probe_dir, "probe.exe"))
+        shutil.copy(PLANTED_WINMM, os.path.join(probe_dir, "winmm.dll"))
+        planted_marker = loaded_mark(os.path.join(probe_dir, "winmm.dll"))
+        probe = WinePrefix.windows_path("winmm-probe", "probe.exe")
+        native_first = {"WINEDLLOVERRIDES": DLL_OVERRIDES + ";winmm=n,b"}
+        for version in GENERATIONS:
+            with self.subTest(version=version):
+                self.prefix.set_windows_version(version)
+                self.remove(planted_marker)
+                output, code = WineRun(self.prefix, probe, cwd=probe_dir, env=native_first,
+                                       name="winmm-probe").wait()
+                self.assertEqual((output.lower(), code, os.path.exists(planted_marker)), (
+                    crlf("period raised: yes\n" + SYSTEM32 + "winmm.dll\n").lower(), 0, False))
 
     def test_without_a_system32_driver_none_is_loaded(self):
         self.plant()
