@@ -116,6 +116,12 @@ class WinePrefix:
         # the suite be killed before, it ends by itself once idle for a while.
         self._wine_tool("wineserver", f"--persistent={SERVER_IDLE_SECONDS}")
         self._wine_tool("wine", "wineboot", "--init")
+        # Windows without a display: the null driver, read by the processes of a server started
+        # after it is set (the desktop among them).
+        self._wine_tool("wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics",
+                        "/t", "REG_SZ", "/d", "null", "/f")
+        self.stop()
+        self._wine_tool("wineserver", f"--persistent={SERVER_IDLE_SECONDS}")
         os.makedirs(self.updater_dir)
         os.makedirs(self.work_dir)
         shutil.copy(UPDATER, os.path.join(self.updater_dir, UPDATER_NAME))
@@ -158,6 +164,17 @@ class WinePrefix:
             os.remove(target)
         if library:
             shutil.copy(library, target)
+
+    def end_session(self):
+        """Asks every window of the prefix whether the session may end, as Windows does before a
+        shutdown: 1 when one refuses, 0 when none does, "no answer" when a window's thread does
+        not look at its messages (wineboot waits for it)."""
+        try:
+            return subprocess.run(["wine", "wineboot", "--end-session"], env=self.environment(),
+                                  timeout=20, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        except subprocess.TimeoutExpired:
+            return "no answer"
 
     def stop(self):
         """Ends the prefix's wineserver and every process in it, and waits until they are gone."""
