@@ -17,8 +17,6 @@ class SessionEndHold {
   void hold();
   void release();
 
-  bool held() const { return window_ != nullptr; }
-
  private:
   void* window_ = nullptr;
 };
