@@ -247,7 +247,7 @@ class WineDialogueTest(UpdaterTestCase):
 
     def test_the_session_may_end_except_while_the_update_runs(self):
         # wineboot asks every window; the run has one only from the 'Y' to the update's end.
-        run = self.start(PROGRAM_MS=40)
+        run = self.start(PROGRAM_MS=60)  # a flash of some 5 s, to ask during it
         self.assertTrue(run.still_running(after=CONFIRMATION, seconds=0))
         self.assertEqual(self.prefix.end_session(), 0)
         run.type_key("y", after=CONFIRMATION)
