@@ -13,6 +13,8 @@ constexpr wchar_t kReason[] = L"Firmware update in progress. Keep the computer o
 LRESULT CALLBACK refuseSessionEnd(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // FALSE: not now. Windows then shows the reason and lets the user wait or end the session anyway.
   if (message == WM_QUERYENDSESSION) return FALSE;
+  // A close request (taskkill without /f) would otherwise destroy the window and the hold with it.
+  if (message == WM_CLOSE) return 0;
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 

@@ -253,6 +253,9 @@ class WineDialogueTest(UpdaterTestCase):
         run.type_key("y", after=CONFIRMATION)
         self.assertTrue(run.still_running(after="Flash FW\n", seconds=0))
         self.assertEqual(self.prefix.end_session(), 1)
+        # A close request to the program's windows keeps the hold.
+        self.prefix.run_tool("taskkill", "/im", UPDATER_NAME)
+        self.assertEqual(self.prefix.end_session(), 1)
         self.assertNotIn(crlf("Check CRC"), run.output(), "asked after the flash")
         self.assertTrue(run.still_running(after=CLOSING_PROMPT, seconds=0))
         self.assertEqual(self.prefix.end_session(), 0)
