@@ -18,6 +18,7 @@ class WindowsPlatform final : public Platform {
   WritePhaseGuard& writePhaseGuard() override { return writePhaseGuard_; }
   void loadSystemLibrariesWith(SystemLibraryLoader& loader) override {
     sleeper_.loadSystemLibrariesWith(loader);
+    writePhaseGuard_.loadSystemLibrariesWith(loader);
   }
 
  private:

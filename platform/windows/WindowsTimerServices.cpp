@@ -1,5 +1,6 @@
 #include "platform/windows/WindowsTimerServices.h"
 
+#include "platform/windows/WindowMessages.h"
 #include "platform/windows/WindowsHeaders.h"
 
 // After <windows.h>, which the lean build keeps from including the multimedia timer names.
@@ -29,7 +30,7 @@ bool WindowsTimerServices::waitTimer(TimerHandle timer, std::uint32_t millisecon
   LARGE_INTEGER dueTime;
   dueTime.QuadPart = relativeDueTime(milliseconds);
   if (!::SetWaitableTimer(timer, &dueTime, 0, nullptr, nullptr, FALSE)) return false;
-  return ::WaitForSingleObject(timer, milliseconds + kWaitLimitBeyondDueMs) == WAIT_OBJECT_0;
+  return waitServingWindows(timer, milliseconds + kWaitLimitBeyondDueMs) == WAIT_OBJECT_0;
 }
 
 void WindowsTimerServices::closeTimer(TimerHandle timer) {
@@ -59,7 +60,7 @@ void WindowsTimerServices::endTimerPeriod(std::uint32_t milliseconds) {
 }
 
 void WindowsTimerServices::sleep(std::uint32_t milliseconds) {
-  ::Sleep(milliseconds);
+  sleepServingWindows(milliseconds);
 }
 
 }  // namespace argb::platform

@@ -9,7 +9,8 @@ namespace argb::platform {
 
 // The timer period functions come from winmm.dll, which is not among the libraries Windows maps
 // from its own list: imported, a copy beside the program would be loaded in its place. So it is
-// loaded through the trusted loading, and only on a system without high-resolution timers.
+// loaded through the trusted loading, and only on a system without high-resolution timers. The
+// waits serve the thread's window messages while the write phase has a window (WindowMessages.h).
 class WindowsTimerServices final : public TimerServices {
  public:
   void loadSystemLibrariesWith(SystemLibraryLoader& loader) { loader_ = &loader; }

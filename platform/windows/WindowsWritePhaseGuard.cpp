@@ -1,6 +1,8 @@
 #include "platform/windows/WindowsWritePhaseGuard.h"
 
 #include "platform/ConsoleControlEvent.h"
+#include "platform/ConsoleRestore.h"
+#include "platform/windows/ConsoleDefaults.h"
 #include "platform/windows/ConsoleInput.h"
 #include "platform/windows/WindowsHeaders.h"
 
@@ -10,6 +12,9 @@ namespace {
 static_assert(kCtrlCEvent == CTRL_C_EVENT && kCtrlBreakEvent == CTRL_BREAK_EVENT &&
               kCloseEvent == CTRL_CLOSE_EVENT && kLogoffEvent == CTRL_LOGOFF_EVENT &&
               kShutdownEvent == CTRL_SHUTDOWN_EVENT);
+static_assert(kInsertMode == ENABLE_INSERT_MODE && kQuickEditMode == ENABLE_QUICK_EDIT_MODE &&
+              kExtendedFlags == ENABLE_EXTENDED_FLAGS && kMenuItemGrayed == MF_GRAYED &&
+              kMenuItemDisabled == MF_DISABLED);
 
 BOOL WINAPI swallowInterrupts(DWORD event) {
   // TRUE ends the handling; FALSE hands the event on to the default.
@@ -28,11 +33,13 @@ void WindowsWritePhaseGuard::enterWritePhase() {
   ::SetConsoleCtrlHandler(swallowInterrupts, TRUE);
   ::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   holdConsoleWindow();
+  sessionEnd_.hold();
 }
 
 void WindowsWritePhaseGuard::updateEnded() {
   ::SetThreadExecutionState(ES_CONTINUOUS);
   releaseConsoleWindow();
+  sessionEnd_.release();
 }
 
 void WindowsWritePhaseGuard::holdConsoleWindow() {
@@ -42,27 +49,26 @@ void WindowsWritePhaseGuard::holdConsoleWindow() {
   DWORD mode = 0;
   if (input.handle() != nullptr && ::GetConsoleMode(input.handle(), &mode) &&
       ::SetConsoleMode(input.handle(), (mode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE)) {
-    savedInputMode_ = mode;
-    quickEditChanged_ = true;
+    inputModeOnRelease_ =
+        inputModeToRestore(mode, [this] { return readConsoleEditDefaults(loader_); });
   }
   // Closing the window would end the process halfway through the flash.
   const HMENU menu = consoleWindowMenu();
-  closeGreyed_ = menu != nullptr && ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED) !=
-                                        static_cast<BOOL>(-1);
+  closeItemOnRelease_ = closeItemStateToRestore(
+      menu == nullptr ? kMenuItemMissing
+                      : ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED));
 }
 
 void WindowsWritePhaseGuard::releaseConsoleWindow() {
-  if (quickEditChanged_) {
+  if (inputModeOnRelease_) {
     const ConsoleInput input;
-    // QuickEdit is one of the flags that only count together with the extended-flags bit.
-    if (input.handle() != nullptr)
-      ::SetConsoleMode(input.handle(), savedInputMode_ | ENABLE_EXTENDED_FLAGS);
-    quickEditChanged_ = false;
+    if (input.handle() != nullptr) ::SetConsoleMode(input.handle(), *inputModeOnRelease_);
+    inputModeOnRelease_.reset();
   }
-  if (closeGreyed_) {
+  if (closeItemOnRelease_) {
     const HMENU menu = consoleWindowMenu();
-    if (menu != nullptr) ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
-    closeGreyed_ = false;
+    if (menu != nullptr) ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | *closeItemOnRelease_);
+    closeItemOnRelease_.reset();
   }
 }
 

@@ -1,18 +1,25 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
+#include "platform/SystemLibraryLoader.h"
 #include "platform/WritePhaseGuard.h"
+#include "platform/windows/SessionEndHold.h"
 
 namespace argb::platform {
 
-// From the confirming answer on, Ctrl+C and Ctrl+Break are swallowed and the system is kept from
-// sleeping until the update has ended. In a console window of Windows' own, QuickEdit is off and
-// the window's Close item greyed out until then. Closing the window some other way, logging off or
-// shutting down cannot be blocked: the system ends the process a few seconds after the close event
-// whatever a handler answers.
+// From the confirming answer on, Ctrl+C and Ctrl+Break are swallowed, the system is kept from
+// sleeping and the session's end (shutdown, restart, logoff) is held off until the update has
+// ended. In a console window of Windows' own, QuickEdit is off and the window's Close item greyed
+// out until then; both go back as they were found. Closing the window some other way, a forced
+// power-off, the sleep button or a laptop's lid cannot be held off.
 class WindowsWritePhaseGuard final : public WritePhaseGuard {
  public:
+  // The console's registry defaults come from advapi32, loaded through this; without it the
+  // console's own defaults count.
+  void loadSystemLibrariesWith(SystemLibraryLoader& loader) { loader_ = &loader; }
+
   void enterWritePhase() override;
   void updateEnded() override;
 
@@ -20,9 +27,11 @@ class WindowsWritePhaseGuard final : public WritePhaseGuard {
   void holdConsoleWindow();
   void releaseConsoleWindow();
 
-  bool quickEditChanged_ = false;
-  std::uint32_t savedInputMode_ = 0;
-  bool closeGreyed_ = false;
+  SystemLibraryLoader* loader_ = nullptr;
+  // Set while the console holds what the write phase changed.
+  std::optional<std::uint32_t> inputModeOnRelease_;
+  std::optional<std::uint32_t> closeItemOnRelease_;
+  SessionEndHold sessionEnd_;
 };
 
 }  // namespace argb::platform

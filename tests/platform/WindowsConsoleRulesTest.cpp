@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <deque>
+#include <utility>
 
 #include "platform/ConsoleControlEvent.h"
 #include "platform/ConsoleKeyPress.h"
+#include "platform/ConsoleRestore.h"
 
 namespace argb::platform {
 namespace {
@@ -39,6 +41,42 @@ TEST(WindowsConsoleRulesTest, TheWritePhaseSwallowsTheInterruptKeysOnly) {
   // Ctrl+C and Ctrl+Break; not the window closed, logging off, shutting down.
   for (const std::uint32_t event : {0u, 1u}) EXPECT_TRUE(swallowedInWritePhase(event));
   for (const std::uint32_t event : {2u, 5u, 6u}) EXPECT_FALSE(swallowedInWritePhase(event));
+}
+
+TEST(WindowsConsoleRulesTest, TheInputModeGoesBackAsFoundOrToTheConsolesDefaults) {
+  struct Case {
+    std::uint32_t saved;
+    ConsoleEditDefaults defaults;
+    std::uint32_t restored;
+    bool defaultsRead;
+  };
+  const Case cases[] = {
+      // Reported with the extended-flags bit: back exactly, QuickEdit and Insert as they were.
+      {0x1f7, {false, false}, 0x1f7, false},
+      {0x0a7, {true, true}, 0x0a7, false},
+      // Without it they read as off whatever they were: the defaults decide each one.
+      {0x007, {true, true}, 0x0e7, true},
+      {0x007, {false, true}, 0x0a7, true},
+      {0x007, {true, false}, 0x0c7, true},
+      {0x017, {false, false}, 0x097, true}};
+  for (const Case& c : cases) {
+    bool read = false;
+    const auto readDefaults = [&] {
+      read = true;
+      return c.defaults;
+    };
+    EXPECT_EQ(inputModeToRestore(c.saved, readDefaults), c.restored) << std::hex << c.saved;
+    EXPECT_EQ(read, c.defaultsRead) << std::hex << c.saved;
+  }
+}
+
+TEST(WindowsConsoleRulesTest, TheCloseItemGoesBackToTheStateItWasFoundIn) {
+  // Enabled, greyed, disabled, both; any other bit of the answer is not a state.
+  const std::pair<std::int32_t, std::uint32_t> cases[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {9, 1}};
+  for (const auto& [reported, restored] : cases) {
+    EXPECT_EQ(closeItemStateToRestore(reported), restored) << reported;
+  }
+  EXPECT_EQ(closeItemStateToRestore(-1), std::nullopt);  // no item to give back
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ SLOW_FLASH = {"PROGRAM_MS": 10}
 # emulated driver's trace writes, one for each of its calls. The C runtimes' own registrations of
 # control handlers at their start are left out.
 TRACED_CALLS = ("_getch", "SetConsoleCtrlHandler", "SetThreadExecutionState", "SetConsoleMode",
-                "_write")
+                "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy", "_write")
+BLOCK_REASON = 'L"Firmware update in progress. Keep the computer on."'
 RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+\.(\w+)\(([^)]*)\)", re.M)
 
 
@@ -41,6 +42,9 @@ def program_steps(relay_trace):
             step = "SetConsoleCtrlHandler(handler," + arguments.split(",")[1] + ")"
         elif name == "SetConsoleMode":  # the console input's handle differs from run to run
             step = "SetConsoleMode(input," + arguments.split(",")[1] + ")"
+        elif name.startswith("ShutdownBlockReason"):  # so do the window and the text's address
+            step = name + "(window" + "".join(
+                "," + text[text.index('L"'):] for text in arguments.split(",")[1:]) + ")"
         else:
             step = f"{name}({arguments})"
         if not steps or steps[-1] != step or step != "driver calls":
@@ -217,8 +221,10 @@ class WineDialogueTest(UpdaterTestCase):
                 # QuickEdit (0x40) off, with the extended-flags bit (0x80), and Wine's mode back.
                 ("y", ["driver calls", "_getch()", "SetConsoleCtrlHandler(handler,00000001)",
                        "SetThreadExecutionState(80000001)", "SetConsoleMode(input,000001b7)",
+                       "ShutdownBlockReasonCreate(window," + BLOCK_REASON + ")",
                        "driver calls", "SetThreadExecutionState(80000000)",
-                       "SetConsoleMode(input,000001f7)", "_getch()"])):
+                       "SetConsoleMode(input,000001f7)", "ShutdownBlockReasonDestroy(window)",
+                       "_getch()"])):
             with self.subTest(answer=answer):
                 if os.path.exists(trace_file):
                     os.remove(trace_file)
@@ -238,6 +244,49 @@ class WineDialogueTest(UpdaterTestCase):
                 frames = [i for i, line in enumerate(driver_calls) if '"frame":' in line]
                 self.assertEqual(bool(frames), answer == "y")
                 self.assertTrue(all(i >= calls.index("_getch") for i in frames))
+
+    def test_the_session_may_end_except_while_the_update_runs(self):
+        # wineboot asks every window; the run has one only from the 'Y' to the update's end.
+        run = self.start(PROGRAM_MS=60)  # a flash of some 5 s, to ask during it
+        self.assertTrue(run.still_running(after=CONFIRMATION, seconds=0))
+        self.assertEqual(self.prefix.end_session(), 0)
+        run.type_key("y", after=CONFIRMATION)
+        self.assertTrue(run.still_running(after="Flash FW\n", seconds=0))
+        self.assertEqual(self.prefix.end_session(), 1)
+        # A close request to the program's windows keeps the hold.
+        self.prefix.run_tool("taskkill", "/im", UPDATER_NAME)
+        self.assertEqual(self.prefix.end_session(), 1)
+        self.assertNotIn(crlf("Check CRC"), run.output(), "asked after the flash")
+        self.assertTrue(run.still_running(after=CLOSING_PROMPT, seconds=0))
+        self.assertEqual(self.prefix.end_session(), 0)
+        run.type_key("k", after=CLOSING_PROMPT)
+        self.assertRun(run, UPDATED, 0)
+
+        self.new_device(self.device + "-n")
+        run = self.answer("n")
+        self.assertTrue(run.still_running(after=CLOSING_PROMPT, seconds=0))
+        self.assertEqual(self.prefix.end_session(), 0)
+        run.type_key("k", after=CLOSING_PROMPT)
+        self.assertRun(run, READ_AS_05 + CONFIRMATION + "You pressed the 'n' key.\nExiting...\n" +
+                       CLOSING_PROMPT, 0)
+
+    def test_an_input_mode_saved_without_the_extended_flags_gets_the_users_defaults(self):
+        # A program before this one left the extended-flags state off, so the console reports
+        # neither QuickEdit nor Insert mode: they come back as HKCU\Console says (QuickEdit 0),
+        # and on where it says nothing (InsertMode).
+        console_key = ("HKCU\\Console", "/v", "QuickEdit")
+        self.prefix.run_tool("reg", "add", *console_key, "/t", "REG_DWORD", "/d", "0", "/f")
+        self.addCleanup(self.prefix.run_tool, "reg", "delete", *console_key, "/f")
+        env = self.prefix.trace_calls(("_getch", "SetConsoleMode"), not_from=SYSTEM_CALLERS)
+        probe = "Z:" + NEIGHBOUR_PROBE.replace("/", "\\")
+        run = WineRun(self.prefix, [probe, "console-mode", "7", "&", UPDATER], env=env,
+                      name=self.device, from_shell=True)
+        self.addCleanup(run.kill)
+        run.type_key("y", after=CONFIRMATION)
+        run.type_key("k", after=CLOSING_PROMPT)
+        run.wait()
+        self.assertEqual(program_steps(run.errors()), ["_getch()", "SetConsoleMode(input,00000087)",
+                                                       "SetConsoleMode(input,000000a7)", "_getch()"])
 
     def test_ctrl_c_ends_a_run_only_before_the_update_is_confirmed(self):
         run = self.start(label="-asking", VERSION_BAD_READS=3)

@@ -118,11 +118,22 @@ class WinePrefix:
         # the suite be killed before, it ends by itself once idle for a while.
         self._wine_tool("wineserver", f"--persistent={SERVER_IDLE_SECONDS}")
         self._wine_tool("wine", "wineboot", "--init")
+        # Windows without a display: Wine's null driver, which each process reads at its start
+        # (the desktop's among them). Written into the registry file while no server runs: a
+        # `reg add` straight after the set-up fails now and then.
+        self.stop()
+        with open(os.path.join(self.path, "user.reg"), "a") as registry:
+            registry.write('\n[Software\\\\Wine\\\\Drivers]\n"Graphics"="null"\n')
+        self._wine_tool("wineserver", f"--persistent={SERVER_IDLE_SECONDS}")
         os.makedirs(self.updater_dir)
         os.makedirs(self.work_dir)
         shutil.copy(UPDATER, os.path.join(self.updater_dir, UPDATER_NAME))
         self.version = None
         self.traced_calls = None
+
+    def run_tool(self, *argv):
+        """Runs a Wine program (reg, cmd, ...) in the prefix to its end; returns its output."""
+        return self._wine_tool("wine", *argv)
 
     def set_windows_version(self, version):
         """Switches the reported Windows version ("win10", "win7") without any dialog."""
@@ -160,6 +171,17 @@ class WinePrefix:
             os.remove(target)
         if library:
             shutil.copy(library, target)
+
+    def end_session(self):
+        """Asks every window of the prefix whether the session may end, as Windows does before a
+        shutdown: 1 when one refuses, 0 when none does, "no answer" when a window's thread does
+        not look at its messages (wineboot waits for it)."""
+        try:
+            return subprocess.run(["wine", "wineboot", "--end-session"], env=self.environment(),
+                                  timeout=20, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        except subprocess.TimeoutExpired:
+            return "no answer"
 
     def stop(self):
         """Ends the prefix's wineserver and every process in it, and waits until they are gone."""

@@ -1,0 +1,24 @@
+#pragma once
+
+namespace argb::platform {
+
+// Holds off the end of the session (shutdown, restart, logoff) while it is held. Windows asks
+// every top-level window before the session ends; this one, never shown, refuses, and carries the
+// reason that Windows shows the user beside the program. It belongs to the thread that holds it,
+// whose waits serve its messages meanwhile (WindowMessages.h).
+class SessionEndHold {
+ public:
+  SessionEndHold() = default;
+  SessionEndHold(const SessionEndHold&) = delete;
+  SessionEndHold& operator=(const SessionEndHold&) = delete;
+
+  // Opens the window and gives the reason; a window that cannot be made (no desktop) or a reason
+  // that is refused leaves the run as it was.
+  void hold();
+  void release();
+
+ private:
+  void* window_ = nullptr;
+};
+
+}  // namespace argb::platform
