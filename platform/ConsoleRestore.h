@@ -9,6 +9,7 @@ namespace argb::platform {
 inline constexpr std::uint32_t kInsertMode = 0x20;
 inline constexpr std::uint32_t kQuickEditMode = 0x40;
 inline constexpr std::uint32_t kExtendedFlags = 0x80;
+inline constexpr std::uint32_t kAutoPosition = 0x100;
 
 // A menu item's state as EnableMenuItem takes and reports it; kMenuItemMissing is its answer when
 // the item does not exist.
@@ -26,12 +27,13 @@ struct ConsoleEditDefaults {
 // The input mode that gives the console back as the write phase found it. A classic console
 // reports QuickEdit and Insert mode only while its extended-flags state is on, and sets them only
 // together with that bit; a mode saved without it says nothing of them, so they go back to the
-// console's defaults (asked for only then) instead of staying off.
+// console's defaults (asked for only then) instead of staying off. AutoPosition, which every
+// console window starts with and no setting turns off, goes back on.
 template <typename ReadDefaults>
 std::uint32_t inputModeToRestore(std::uint32_t saved, const ReadDefaults& readDefaults) {
   if ((saved & kExtendedFlags) != 0) return saved;
   const ConsoleEditDefaults defaults = readDefaults();
-  return (saved & ~(kQuickEditMode | kInsertMode)) | kExtendedFlags |
+  return (saved & ~(kQuickEditMode | kInsertMode)) | kExtendedFlags | kAutoPosition |
          (defaults.quickEdit ? kQuickEditMode : 0) | (defaults.insertMode ? kInsertMode : 0);
 }
 

@@ -54,11 +54,12 @@ TEST(WindowsConsoleRulesTest, TheInputModeGoesBackAsFoundOrToTheConsolesDefaults
       // Reported with the extended-flags bit: back exactly, QuickEdit and Insert as they were.
       {0x1f7, {false, false}, 0x1f7, false},
       {0x0a7, {true, true}, 0x0a7, false},
-      // Without it they read as off whatever they were: the defaults decide each one.
-      {0x007, {true, true}, 0x0e7, true},
-      {0x007, {false, true}, 0x0a7, true},
-      {0x007, {true, false}, 0x0c7, true},
-      {0x017, {false, false}, 0x097, true}};
+      // Without it they read as off whatever they were: the defaults decide each one, and
+      // AutoPosition (0x100) is on as in every new console.
+      {0x007, {true, true}, 0x1e7, true},
+      {0x007, {false, true}, 0x1a7, true},
+      {0x007, {true, false}, 0x1c7, true},
+      {0x017, {false, false}, 0x197, true}};
   for (const Case& c : cases) {
     bool read = false;
     const auto readDefaults = [&] {

@@ -273,7 +273,7 @@ class WineDialogueTest(UpdaterTestCase):
     def test_an_input_mode_saved_without_the_extended_flags_gets_the_users_defaults(self):
         # A program before this one left the extended-flags state off, so the console reports
         # neither QuickEdit nor Insert mode: they come back as HKCU\Console says (QuickEdit 0),
-        # and on where it says nothing (InsertMode).
+        # and on where it says nothing (InsertMode), with AutoPosition as every console starts.
         console_key = ("HKCU\\Console", "/v", "QuickEdit")
         self.prefix.run_tool("reg", "add", *console_key, "/t", "REG_DWORD", "/d", "0", "/f")
         self.addCleanup(self.prefix.run_tool, "reg", "delete", *console_key, "/f")
@@ -286,7 +286,7 @@ class WineDialogueTest(UpdaterTestCase):
         run.type_key("k", after=CLOSING_PROMPT)
         run.wait()
         self.assertEqual(program_steps(run.errors()), ["_getch()", "SetConsoleMode(input,00000087)",
-                                                       "SetConsoleMode(input,000000a7)", "_getch()"])
+                                                       "SetConsoleMode(input,000001a7)", "_getch()"])
 
     def test_ctrl_c_ends_a_run_only_before_the_update_is_confirmed(self):
         run = self.start(label="-asking", VERSION_BAD_READS=3)
