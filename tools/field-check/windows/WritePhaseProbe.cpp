@@ -92,13 +92,14 @@ std::optional<Phases<T>> allThree(const std::optional<T>& before, const std::opt
 
 }  // namespace
 
-Report checkWritePhase() {
+Report checkWritePhase(platform::SystemLibraryLoader& loader) {
   Report report;
   const BlockReasonQuery query = blockReasonQuery();
   const std::string windowClass = consoleWindowClass();
   const ConsoleHost host = consoleHost(::GetConsoleWindow() != nullptr, windowClass,
                                        ::GetEnvironmentVariableW(L"WT_SESSION", nullptr, 0) != 0);
   platform::WindowsWritePhaseGuard guard;
+  guard.loadSystemLibrariesWith(loader);
   const Reading before = read(query);
   guard.enterWritePhase();
   const Reading during = read(query);

@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   reporter.add(checkCodePage());
   reporter.add(checkKeys(console));
   // Last: the write phase swallows Ctrl+C until the process ends, as in the updater.
-  reporter.add(checkWritePhase());
+  reporter.add(checkWritePhase(loader));
   console.writeFormatted(summaryLine(reporter.report()) + "\n");
 
   const std::wstring jsonPath = folder + L"\\" + kJsonName;
