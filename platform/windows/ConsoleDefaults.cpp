@@ -1,5 +1,8 @@
 #include "platform/windows/ConsoleDefaults.h"
 
+#include <type_traits>
+
+#include "platform/windows/SystemFunction.h"
 #include "platform/windows/WindowsHeaders.h"
 
 namespace argb::platform {
@@ -26,8 +29,8 @@ ConsoleEditDefaults readConsoleEditDefaults(SystemLibraryLoader* loader) {
   const auto advapi32 = static_cast<HMODULE>(loader->loadSystemLibrary(kRegistryLibrary));
   if (advapi32 == nullptr) return {};
   ConsoleEditDefaults defaults;
-  const auto getValue = reinterpret_cast<GetValueFunction>(
-      reinterpret_cast<ProcAddress>(::GetProcAddress(advapi32, "RegGetValueW")));
+  const auto getValue =
+      exportedFunction<std::remove_pointer_t<GetValueFunction>>(advapi32, "RegGetValueW");
   if (getValue != nullptr)
     defaults = {settingOn(getValue, L"QuickEdit"), settingOn(getValue, L"InsertMode")};
   ::FreeLibrary(advapi32);

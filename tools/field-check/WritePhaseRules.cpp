@@ -50,7 +50,7 @@ CheckResult judgeQuickEdit(const std::optional<Phases<std::uint32_t>>& inputMode
   const std::string name = "write phase: QuickEdit";
   if (!inputModes) return {name, Verdict::kNotApplicable, "no console input", "nothing to switch"};
   const std::string value = "CONIN$ mode " + phasesText(*inputModes);
-  if ((inputModes->during & kQuickEditMode) != 0)
+  if ((inputModes->during & platform::kQuickEditMode) != 0)
     return result(name, false, value, "QuickEdit stayed on during the write phase");
   if (inputModes->after != inputModes->before)
     return result(name, false, value, "the mode after the update differs from the one before");
@@ -69,7 +69,7 @@ CheckResult judgeCloseItem(ConsoleHost host, std::string_view windowClass,
   if (!closeItemStates)
     return result(name, false, hostText, "the window's menu or Close item cannot be read");
   const std::string value = hostText + ", menu state " + phasesText(*closeItemStates);
-  if ((closeItemStates->during & kMenuItemGreyed) == 0)
+  if ((closeItemStates->during & platform::kMenuItemGrayed) == 0)
     return result(name, false, value, "Close was not greyed out during the write phase");
   if (closeItemStates->after != closeItemStates->before)
     return result(name, false, value, "Close after the update differs from before");

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ConsoleRestore.h"
 #include "tools/field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
@@ -17,9 +18,8 @@ struct Phases {
   T after{};
 };
 
-// The Windows values the rules read (the probes assert they are Windows' own).
-constexpr std::uint32_t kQuickEditMode = 0x0040;                // ENABLE_QUICK_EDIT_MODE
-constexpr std::uint32_t kMenuItemGreyed = 0x0001;               // MF_GRAYED
+// The execution states the rules read (the probes assert they are Windows' own); the console's
+// bits are the write phase's own (platform/ConsoleRestore.h).
 constexpr std::uint32_t kExecutionContinuous = 0x80000000;      // ES_CONTINUOUS
 constexpr std::uint32_t kExecutionSystemRequired = 0x00000001;  // ES_SYSTEM_REQUIRED
 

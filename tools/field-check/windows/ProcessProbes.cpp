@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "platform/windows/SystemFunction.h"
 #include "platform/windows/WindowsErrorText.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsRunLock.h"
@@ -21,20 +22,12 @@ constexpr DWORD kDepEnabled = 0x1;
 constexpr DWORD kAslrBottomUp = 0x1;
 constexpr DWORD kAslrHighEntropy = 0x4;
 
-template <typename Function>
-Function lookUp(const wchar_t* module, const char* name) {
-  const HMODULE handle = ::GetModuleHandleW(module);
-  return handle == nullptr ? nullptr
-                           : reinterpret_cast<Function>(
-                                 reinterpret_cast<void (*)()>(::GetProcAddress(handle, name)));
-}
-
 }  // namespace
 
 CheckResult checkWindowsVersion() {
   // GetVersionEx answers as the manifest's newest listed Windows; RtlGetVersion tells the truth.
-  using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
-  const auto getVersion = lookUp<GetVersion>(L"ntdll.dll", "RtlGetVersion");
+  const auto getVersion =
+      platform::loadedSystemFunction<LONG WINAPI(OSVERSIONINFOW*)>(L"ntdll.dll", "RtlGetVersion");
   OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof info;
   if (getVersion == nullptr || getVersion(&info) != 0) return judgeWindowsVersion({});
@@ -55,8 +48,8 @@ CheckResult checkElevation() {
 }
 
 CheckResult checkMitigations() {
-  using GetPolicy = BOOL(WINAPI*)(HANDLE, int, void*, SIZE_T);
-  const auto getPolicy = lookUp<GetPolicy>(L"kernel32.dll", "GetProcessMitigationPolicy");
+  const auto getPolicy = platform::loadedSystemFunction<BOOL WINAPI(HANDLE, int, void*, SIZE_T)>(
+      L"kernel32.dll", "GetProcessMitigationPolicy");
   MitigationFacts facts;
   if (getPolicy != nullptr) {
     facts.available = true;

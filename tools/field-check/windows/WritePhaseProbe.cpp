@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/windows/ConsoleInput.h"
+#include "platform/windows/SystemFunction.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsWritePhaseGuard.h"
 #include "tools/field-check/WritePhaseRules.h"
@@ -12,22 +13,13 @@
 namespace argb::fieldcheck {
 namespace {
 
-static_assert(kQuickEditMode == ENABLE_QUICK_EDIT_MODE && kMenuItemGreyed == MF_GRAYED &&
-              kExecutionContinuous == ES_CONTINUOUS &&
+static_assert(kExecutionContinuous == ES_CONTINUOUS &&
               kExecutionSystemRequired == ES_SYSTEM_REQUIRED);
 
 constexpr DWORD kLongestReason = 256;
 constexpr int kLongestClassName = 64;
 
-// Looked up, not imported: a system without it still runs the other checks.
 using BlockReasonQuery = BOOL(WINAPI*)(HWND, LPWSTR, DWORD*);
-
-BlockReasonQuery blockReasonQuery() {
-  const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-  return user32 == nullptr ? nullptr
-                           : reinterpret_cast<BlockReasonQuery>(reinterpret_cast<void (*)()>(
-                                 ::GetProcAddress(user32, "ShutdownBlockReasonQuery")));
-}
 
 struct BlockSearch {
   BlockReasonQuery query;
@@ -94,7 +86,9 @@ std::optional<Phases<T>> allThree(const std::optional<T>& before, const std::opt
 
 Report checkWritePhase(platform::SystemLibraryLoader& loader) {
   Report report;
-  const BlockReasonQuery query = blockReasonQuery();
+  // Looked up, not imported: a system without it still runs the other checks.
+  const BlockReasonQuery query = platform::loadedSystemFunction<BOOL WINAPI(HWND, LPWSTR, DWORD*)>(
+      L"user32.dll", "ShutdownBlockReasonQuery");
   const std::string windowClass = consoleWindowClass();
   const ConsoleHost host = consoleHost(::GetConsoleWindow() != nullptr, windowClass,
                                        ::GetEnvironmentVariableW(L"WT_SESSION", nullptr, 0) != 0);
