@@ -14,34 +14,31 @@ import sys
 import tempfile
 import zipfile
 
-from release_steps import SUMS, sha256
+from release_steps import SUMS, sha256, write_fixed_zip, write_sums
 
 
 def write(args, work):
     with zipfile.ZipFile(args.release_zip) as release:
         date_time = release.infolist()[0].date_time
-    with zipfile.ZipFile(os.path.join(args.output_dir, args.zip_name), "w") as package:
-        for pair in args.entries:
-            name, _, path = pair.partition("=")
-            if name.endswith((".exe", ".dll")) and args.objcopy:
-                stripped = os.path.join(work, name)
-                shutil.copy(path, stripped)
-                # --preserve-dates keeps the link's zero time stamp in the PE header.
-                subprocess.run([args.objcopy, "--preserve-dates", "--strip-all", stripped],
-                               check=True, capture_output=True)
-                path = stripped
-            entry = zipfile.ZipInfo(name, date_time)
-            entry.create_system = 3  # Unix, whichever system builds it
-            entry.external_attr = (0o100755 if name.endswith((".exe", ".dll")) else 0o100644) << 16
-            entry.compress_type = zipfile.ZIP_DEFLATED
-            with open(path, "rb") as file:
-                package.writestr(entry, file.read(), compresslevel=9)
+    entries = []
+    for pair in args.entries:
+        name, _, path = pair.partition("=")
+        if name.endswith((".exe", ".dll")) and args.objcopy:
+            stripped = os.path.join(work, name)
+            shutil.copy(path, stripped)
+            # --preserve-dates keeps the link's zero time stamp in the PE header.
+            subprocess.run([args.objcopy, "--preserve-dates", "--strip-all", stripped],
+                           check=True, capture_output=True)
+            path = stripped
+        entries.append((name, path))
+    zip_path = os.path.join(args.output_dir, args.zip_name)
+    write_fixed_zip(zip_path, entries, date_time)
     sums_path = os.path.join(args.output_dir, SUMS)
     with open(sums_path, encoding="ascii") as sums:
-        lines = [line for line in sums.read().splitlines() if not line.endswith("  " + args.zip_name)]
-    lines.append(f"{sha256(os.path.join(args.output_dir, args.zip_name))}  {args.zip_name}")
-    with open(sums_path, "w", encoding="ascii", newline="\n") as sums:
-        sums.write("".join(line + "\n" for line in sorted(lines, key=lambda line: line.split("  ", 1)[1])))
+        digests = {name: digest for digest, name in
+                   (line.split("  ", 1) for line in sums.read().splitlines())}
+    digests[args.zip_name] = sha256(zip_path)
+    write_sums(sums_path, digests)
 
 
 def main():

@@ -227,28 +227,39 @@ def sha256(path):
         return hashlib.sha256(file.read()).hexdigest()
 
 
+def write_fixed_zip(zip_path, entries, date_time):
+    """A zip whose bytes depend on its entries only: (name, path) pairs in this order, one time,
+    fixed permissions, whatever system builds it."""
+    with zipfile.ZipFile(zip_path, "w") as package:
+        for name, path in entries:
+            entry = zipfile.ZipInfo(name, date_time)
+            entry.create_system = 3  # Unix
+            entry.external_attr = (0o100755 if name.endswith((".exe", ".dll")) else 0o100644) << 16
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            with open(path, "rb") as file:
+                package.writestr(entry, file.read(), compresslevel=9)
+
+
+def write_sums(sums_path, digests):
+    """SHA256SUMS of {name: SHA-256 in hex}, by name."""
+    with open(sums_path, "w", encoding="ascii", newline="\n") as sums:
+        sums.writelines(f"{digests[name]}  {name}\n" for name in sorted(digests))
+
+
 def write_zip(args):
     sums_path = os.path.join(args.output_dir, SUMS)
     buildinfo_path = os.path.join(args.output_dir, BUILDINFO)
     try:
         epoch = source_date(args.source_dir)
         date_time = time.gmtime(max(epoch, EARLIEST_ZIP_TIME))[:6]
-        with zipfile.ZipFile(args.zip, "w") as package:
-            for name in (name for name in ENTRIES
-                         if os.path.exists(os.path.join(args.staging, name))):
-                entry = zipfile.ZipInfo(name, date_time)
-                entry.create_system = 3  # Unix, whichever system builds it
-                entry.external_attr = (0o100755 if name.endswith(".exe") else 0o100644) << 16
-                entry.compress_type = zipfile.ZIP_DEFLATED
-                with open(os.path.join(args.staging, name), "rb") as file:
-                    package.writestr(entry, file.read(), compresslevel=9)
+        staged = [(name, os.path.join(args.staging, name)) for name in ENTRIES]
+        write_fixed_zip(args.zip, [(name, path) for name, path in staged if os.path.exists(path)],
+                        date_time)
         write_buildinfo(buildinfo_path, args, epoch)
         files = {args.zip_name: args.zip, DEBUG_FILE: os.path.join(args.output_dir, DEBUG_FILE),
                  BUILDINFO: buildinfo_path}
-        files = {name: path for name, path in files.items() if os.path.exists(path)}
-        with open(sums_path, "w", encoding="ascii", newline="\n") as sums:
-            for name in sorted(files):
-                sums.write(f"{sha256(files[name])}  {name}\n")
+        write_sums(sums_path, {name: sha256(path) for name, path in files.items()
+                               if os.path.exists(path)})
     except BaseException:
         # CPack then has no zip to copy.
         remove(args.zip, sums_path, buildinfo_path, os.path.join(args.output_dir, DEBUG_FILE))
