@@ -92,23 +92,19 @@ TEST(FieldCheckRulesTest, EachCheckJudgesWhatItMeasured) {
        "not listed: WINMM.dll"},
       {"key unreadable", judgeKnownDlls(imports, std::nullopt), kFail, "cannot be read"},
 
-      {"elevated", judgeElevation(true), kPass, "elevated"},
       {"not elevated", judgeElevation(false), kFail, "not elevated"},
       {"token unknown", judgeElevation(std::nullopt), kFail, "unknown"},
 
       {"all mitigations", judgeMitigations({true, true, true, true}), kPass, "DEP yes"},
       {"low-entropy ASLR", judgeMitigations({true, true, true, false}), kFail,
        "high-entropy ASLR no"},
-      {"no DEP", judgeMitigations({true, false, true, true}), kFail, "DEP no"},
       {"Windows 7", judgeMitigations({false, false, false, false}), kNa, "missing"},
 
       {"Windows 7 RTM", judgeWindowsVersion({6, 1, 7600}), kPass, "6.1.7600"},
-      {"Windows 10", judgeWindowsVersion({10, 0, 19045}), kPass, "10.0.19045"},
       {"Vista", judgeWindowsVersion({6, 0, 6002}), kFail, "older"},
 
       {"lock held by child's view", judgeRunLock(lock(Outcome::kTaken, 10)), kPass, "saw it held"},
       {"child took it too", judgeRunLock(lock(Outcome::kTaken, 11)), kFail, "took it too"},
-      {"child crashed", judgeRunLock(lock(Outcome::kTaken, 0xC0000005)), kFail, "3221225477"},
       {"child not started", judgeRunLock(lock(Outcome::kTaken, std::nullopt)), kFail,
        "did not run: elevation required"},
       {"an update runs", judgeRunLock(lock(Outcome::kHeldByAnotherRun, 10)), kFail, "another"},
@@ -125,7 +121,6 @@ TEST(FieldCheckRulesTest, EachCheckJudgesWhatItMeasured) {
       {"not an arrow", judgeArrowKey(KeyRead{'x', false}), kFail, "0x78"},
       {"no arrow typed", judgeArrowKey(std::nullopt), kNa, "no key within 10 s"},
       {"a-grave 1252", judgeAGraveKey(0xE0, KeyRead{0xE0, false}), kPass, "expected 0xE0"},
-      {"a-grave 850", judgeAGraveKey(0x85, KeyRead{0x85, false}), kPass, "0x85"},
       {"a-grave swallows", judgeAGraveKey(0xE0, KeyRead{0xE0, true}), kFail, "more than one"},
       {"a-grave misread", judgeAGraveKey(0x85, KeyRead{0xA0, false}), kFail, "another key"},
       {"a-grave not typed", judgeAGraveKey(0x85, std::nullopt), kNa, "no key"},

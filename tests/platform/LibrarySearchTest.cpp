@@ -7,44 +7,34 @@
 namespace argb::platform {
 namespace {
 
-int defaultDirectoriesCalls = 0;
-std::uint32_t defaultDirectoriesFlags = 0;
-int setDefaultDirectoriesSucceeds(std::uint32_t flags) {
-  ++defaultDirectoriesCalls;
-  defaultDirectoriesFlags = flags;
-  return 1;
+std::uint32_t flagsAsked = 0;
+int succeeds(std::uint32_t flags) {
+  return static_cast<int>(flagsAsked = flags) != 0;
 }
-int setDefaultDirectoriesFails(std::uint32_t flags) {
-  defaultDirectoriesFlags = flags;
+int fails(std::uint32_t flags) {
+  flagsAsked = flags;
   return 0;
 }
 
 TEST(LibrarySearchTest, TheCurrentDirectoryGoesWhateverTheSystemDirectoryCallDoes) {
-  using SetDefault = int(std::uint32_t);
-  struct Case {
-    SetDefault* setDefault;  // null: Windows 7 without the update that adds it
-    int removeAnswer;
-    LibrarySearchSetting expected;
-  };
-  const Case cases[] = {{setDefaultDirectoriesSucceeds, 1, {true, true}},
-                        {setDefaultDirectoriesFails, 1, {false, true}},
-                        {nullptr, 1, {false, true}},
-                        {setDefaultDirectoriesSucceeds, 0, {true, false}}};
-  for (const Case& c : cases) {
-    defaultDirectoriesFlags = 0;
+  // Null: Windows 7 without the update that adds SetDefaultDllDirectories.
+  const struct {
+    int (*setDefault)(std::uint32_t);
+    int removed;
+    bool systemOnly;
+  } cases[] = {{succeeds, 1, true}, {fails, 1, false}, {nullptr, 1, false}, {succeeds, 0, true}};
+  for (const auto& c : cases) {
+    flagsAsked = 0;
     int removeCalls = 0;
     const LibrarySearchSetting setting = restrictLibrarySearch(c.setDefault, [&] {
       ++removeCalls;
-      return c.removeAnswer;
+      return c.removed;
     });
-    EXPECT_EQ(setting.systemDirectoryOnly, c.expected.systemDirectoryOnly);
-    EXPECT_EQ(setting.currentDirectoryRemoved, c.expected.currentDirectoryRemoved);
+    EXPECT_EQ(setting.systemDirectoryOnly, c.systemOnly);
+    EXPECT_EQ(setting.currentDirectoryRemoved, c.removed != 0);
     EXPECT_EQ(removeCalls, 1);
-    if (c.setDefault != nullptr) {
-      EXPECT_EQ(defaultDirectoriesFlags, 0x800u);  // system32 only
-    }
+    EXPECT_EQ(flagsAsked, c.setDefault == nullptr ? 0u : 0x800u);  // the system directory only
   }
-  EXPECT_EQ(defaultDirectoriesCalls, 2);
 }
 
 }  // namespace

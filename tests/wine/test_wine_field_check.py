@@ -11,7 +11,7 @@ import os
 import shutil
 import unittest
 
-from wine_harness import WinePrefix, WineRun, crlf, shared_prefix
+from wine_harness import WinePrefix, WineRun, shared_prefix
 
 FIELD_CHECK = os.environ.get("ARGB_WIN_FIELD_CHECK", "")
 MARKER = os.environ.get("ARGB_WIN_FIELD_CHECK_MARKER", "")
@@ -65,11 +65,8 @@ class FieldCheckTest(unittest.TestCase):
                                    for c in report["checks"]])
         # Wine makes high-resolution timers, so the fallback would mean the sleeper misjudged it.
         self.assertIn("high-resolution timer", report["checks"][6]["value"])
-        failed = [name for name, verdict in WINE_VERDICTS if verdict == "FAIL"]
-        passed = [name for name, verdict in WINE_VERDICTS if verdict == "PASS"]
-        self.assertEqual((report["passed"], report["failed"]), (len(passed), len(failed)))
-        self.assertIn(crlf(f"{len(passed)} passed, {len(failed)} failed\n"), output)
-        self.assertEqual(code, 1 if failed else 0)
+        # The summary and its exit code follow the verdicts (unit-tested).
+        self.assertEqual((report["summary"], code), ("10 passed, 2 failed", 1))
 
 
 if __name__ == "__main__":
