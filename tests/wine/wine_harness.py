@@ -92,7 +92,16 @@ class WinePrefix:
         return env
 
     def _wine_tool(self, *argv, timeout=120):
-        """Runs a tool to its end; returns its standard output."""
+        """Runs a tool to its end; returns its standard output. The tools are idempotent, and one
+        started while Wine brings its desktop back after an ended session may fail to start
+        ("ShellExecuteEx failed"), so a failure gets one more try."""
+        try:
+            return self._run_tool_once(argv, timeout)
+        except RuntimeError:
+            time.sleep(1)
+            return self._run_tool_once(argv, timeout)
+
+    def _run_tool_once(self, argv, timeout):
         # Into files, not pipes: the server and the services that a tool starts keep their
         # inherited output open long after the tool has ended.
         log_path = self.path + "-tools.log"
