@@ -1,4 +1,4 @@
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/field-check/ConsoleRules.h"
+#include "field-check/ConsoleRules.h"
 
 #include <cstdio>
 

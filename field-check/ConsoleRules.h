@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
 

@@ -1,4 +1,4 @@
-#include "tools/field-check/PauseRules.h"
+#include "field-check/PauseRules.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/PreciseSleeper.h"
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
 

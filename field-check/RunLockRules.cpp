@@ -1,4 +1,4 @@
-#include "tools/field-check/RunLockRules.h"
+#include "field-check/RunLockRules.h"
 
 namespace argb::fieldcheck {
 namespace {

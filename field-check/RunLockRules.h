@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/RunLock.h"
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
 

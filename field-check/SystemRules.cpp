@@ -1,4 +1,4 @@
-#include "tools/field-check/SystemRules.h"
+#include "field-check/SystemRules.h"
 
 #include <algorithm>
 #include <cctype>

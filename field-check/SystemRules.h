@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/LibrarySearch.h"
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
 

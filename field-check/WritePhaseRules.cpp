@@ -1,4 +1,4 @@
-#include "tools/field-check/WritePhaseRules.h"
+#include "field-check/WritePhaseRules.h"
 
 #include <cstdio>
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "platform/ConsoleRestore.h"
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
 

@@ -16,10 +16,7 @@ import sys
 import tempfile
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "package"))
-# pylint: disable=wrong-import-position
-from release_steps import (BUILDINFO, SUMS, UNSIGNED_LINES, debian_version,  # noqa: E402
-                           zip_writer)
+from release_steps import BUILDINFO, SUMS, UNSIGNED_LINES, debian_version, zip_writer
 
 
 class Differs(Exception):

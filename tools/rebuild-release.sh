@@ -5,7 +5,7 @@
 #   tools/rebuild-release.sh <folder with the zip and SHA256SUMS> [<the firmware image it carries>]
 #
 # The image is needed unless the zip carries the substitute. The sources are copied to a temporary
-# folder and built there with the release's source date; tools/compare_release.py says what is
+# folder and built there with the release's source date; package/compare_release.py says what is
 # compared. ARGB_RELEASE_CAFILE names the certificates a signature must chain to (default:
 # osslsigncode's, the system's bundle).
 set -euo pipefail
@@ -14,7 +14,7 @@ image=${2:+$(realpath "$2")}
 cd "$(dirname "$0")/.."
 tools/ensure-packages.sh $(cat tools/windows-packages.txt)
 
-python3 tools/compare_release.py before "$release"
+python3 package/compare_release.py before "$release"
 options=(-DARGB_BUILD_TESTS=OFF)
 if grep -q -- '-substitute-image\.zip$' "$release/SHA256SUMS"; then
   options+=(-DARGB_ALLOW_SUBSTITUTE_PACKAGE=ON)
@@ -37,5 +37,5 @@ export SOURCE_DATE_EPOCH=${released_date:-${SOURCE_DATE_EPOCH:-$(git log -1 --fo
   cmake --build --preset windows -j2 --target package >>"$work/build.log") ||
   { cat "$work/build.log" >&2; exit 1; }
 
-python3 tools/compare_release.py compare "$release" "$work/src/build/windows" \
+python3 package/compare_release.py compare "$release" "$work/src/build/windows" \
   ${ARGB_RELEASE_CAFILE:+--cafile "$ARGB_RELEASE_CAFILE"}

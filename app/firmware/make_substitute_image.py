@@ -9,9 +9,9 @@ every run.
 
 Run it by hand from the repository root when the layout needs to change, and commit the result:
 
-    python3 tools/make_substitute_image.py [OUTPUT]
+    python3 app/firmware/make_substitute_image.py [OUTPUT]
 
-OUTPUT defaults to app/firmware/argb-controller-fw.bin. Standard library only.
+OUTPUT defaults to argb-controller-fw.bin beside this script. Standard library only.
 """
 
 import pathlib
@@ -384,8 +384,8 @@ def build():
 
 
 def main(argv):
-    root = pathlib.Path(__file__).resolve().parent.parent
-    output = pathlib.Path(argv[1]) if len(argv) > 1 else root / "app/firmware/argb-controller-fw.bin"
+    beside = pathlib.Path(__file__).resolve().parent
+    output = pathlib.Path(argv[1]) if len(argv) > 1 else beside / "argb-controller-fw.bin"
     output.write_bytes(build())
     print(f"wrote {IMAGE_LENGTH} bytes to {output}")
     return 0

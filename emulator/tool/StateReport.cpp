@@ -1,4 +1,4 @@
-#include "tools/StateReport.h"
+#include "emulator/tool/StateReport.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "tools/TraceAnnotator.h"
+#include "emulator/tool/TraceAnnotator.h"
 
 #include <algorithm>
 #include <cstdio>

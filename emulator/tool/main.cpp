@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "emulator/DeviceStateFile.h"
-#include "tools/StateReport.h"
-#include "tools/TraceAnnotator.h"
+#include "emulator/tool/StateReport.h"
+#include "emulator/tool/TraceAnnotator.h"
 
 namespace {
 

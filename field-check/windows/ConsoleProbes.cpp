@@ -1,4 +1,4 @@
-#include "tools/field-check/windows/ConsoleProbes.h"
+#include "field-check/windows/ConsoleProbes.h"
 
 #include <conio.h>
 
@@ -8,8 +8,8 @@
 #include "platform/windows/ConsoleInput.h"
 #include "platform/windows/WindowsErrorText.h"
 #include "platform/windows/WindowsHeaders.h"
-#include "tools/field-check/ConsoleRules.h"
-#include "tools/field-check/windows/Text.h"
+#include "field-check/ConsoleRules.h"
+#include "field-check/windows/Text.h"
 
 namespace argb::fieldcheck {
 namespace {

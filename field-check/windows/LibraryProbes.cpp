@@ -1,12 +1,12 @@
-#include "tools/field-check/windows/LibraryProbes.h"
+#include "field-check/windows/LibraryProbes.h"
 
 #include <optional>
 #include <vector>
 
 #include "platform/windows/WindowsHeaders.h"
-#include "tools/field-check/SystemRules.h"
-#include "tools/field-check/windows/Text.h"
-#include "tools/field-check/windows/UpdaterImports.h"
+#include "field-check/SystemRules.h"
+#include "field-check/windows/Text.h"
+#include "field-check/windows/UpdaterImports.h"
 
 namespace argb::fieldcheck {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/LibrarySearch.h"
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
 

@@ -1,11 +1,11 @@
-#include "tools/field-check/windows/PauseProbe.h"
+#include "field-check/windows/PauseProbe.h"
 
 #include <vector>
 
 #include "platform/PreciseSleeper.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsTimerServices.h"
-#include "tools/field-check/PauseRules.h"
+#include "field-check/PauseRules.h"
 
 namespace argb::fieldcheck {
 

@@ -1,4 +1,4 @@
-#include "tools/field-check/windows/ProcessProbes.h"
+#include "field-check/windows/ProcessProbes.h"
 
 #include <optional>
 
@@ -6,9 +6,9 @@
 #include "platform/windows/WindowsErrorText.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsRunLock.h"
-#include "tools/field-check/RunLockRules.h"
-#include "tools/field-check/SystemRules.h"
-#include "tools/field-check/windows/Text.h"
+#include "field-check/RunLockRules.h"
+#include "field-check/SystemRules.h"
+#include "field-check/windows/Text.h"
 
 namespace argb::fieldcheck {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
 

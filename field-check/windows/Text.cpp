@@ -1,4 +1,4 @@
-#include "tools/field-check/windows/Text.h"
+#include "field-check/windows/Text.h"
 
 #include "platform/windows/WindowsHeaders.h"
 

@@ -1,4 +1,4 @@
-#include "tools/field-check/windows/WritePhaseProbe.h"
+#include "field-check/windows/WritePhaseProbe.h"
 
 #include <optional>
 #include <string>
@@ -7,8 +7,8 @@
 #include "platform/windows/SystemFunction.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsWritePhaseGuard.h"
-#include "tools/field-check/WritePhaseRules.h"
-#include "tools/field-check/windows/Text.h"
+#include "field-check/WritePhaseRules.h"
+#include "field-check/windows/Text.h"
 
 namespace argb::fieldcheck {
 namespace {

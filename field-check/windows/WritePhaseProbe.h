@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/SystemLibraryLoader.h"
-#include "tools/field-check/CheckResult.h"
+#include "field-check/CheckResult.h"
 
 namespace argb::fieldcheck {
 

@@ -11,13 +11,13 @@
 #include "platform/windows/WindowsConsole.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsOsServices.h"
-#include "tools/field-check/RunLockRules.h"
-#include "tools/field-check/windows/ConsoleProbes.h"
-#include "tools/field-check/windows/LibraryProbes.h"
-#include "tools/field-check/windows/PauseProbe.h"
-#include "tools/field-check/windows/ProcessProbes.h"
-#include "tools/field-check/windows/Text.h"
-#include "tools/field-check/windows/WritePhaseProbe.h"
+#include "field-check/RunLockRules.h"
+#include "field-check/windows/ConsoleProbes.h"
+#include "field-check/windows/LibraryProbes.h"
+#include "field-check/windows/PauseProbe.h"
+#include "field-check/windows/ProcessProbes.h"
+#include "field-check/windows/Text.h"
+#include "field-check/windows/WritePhaseProbe.h"
 
 namespace {
 

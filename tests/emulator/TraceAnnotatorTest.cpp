@@ -8,8 +8,8 @@
 
 #include "DriverHarness.h"
 #include "TestSupport.h"
-#include "tools/StateReport.h"
-#include "tools/TraceAnnotator.h"
+#include "emulator/tool/StateReport.h"
+#include "emulator/tool/TraceAnnotator.h"
 
 namespace argb::tools {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "tools/field-check/CheckResult.h"
-#include "tools/field-check/PauseRules.h"
+#include "field-check/CheckResult.h"
+#include "field-check/PauseRules.h"
 
 namespace argb::fieldcheck {
 namespace {

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/field-check/ConsoleRules.h"
-#include "tools/field-check/PauseRules.h"
-#include "tools/field-check/RunLockRules.h"
-#include "tools/field-check/SystemRules.h"
-#include "tools/field-check/WritePhaseRules.h"
+#include "field-check/ConsoleRules.h"
+#include "field-check/PauseRules.h"
+#include "field-check/RunLockRules.h"
+#include "field-check/SystemRules.h"
+#include "field-check/WritePhaseRules.h"
 
 namespace argb::fieldcheck {
 namespace {

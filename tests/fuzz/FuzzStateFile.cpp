@@ -11,7 +11,7 @@
 
 #include "emulator/DeviceStateFile.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "tools/StateReport.h"
+#include "emulator/tool/StateReport.h"
 
 namespace {
 

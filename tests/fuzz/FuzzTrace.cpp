@@ -14,7 +14,7 @@
 #include "emulator/TraceReader.h"
 #include "emulator/TraceWriter.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "tools/TraceAnnotator.h"
+#include "emulator/tool/TraceAnnotator.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace argb::emulator;

@@ -23,9 +23,9 @@ LICENSE = os.environ.get("ARGB_WIN_LICENSE", "")
 CPACK = os.environ.get("ARGB_WIN_CPACK", "cpack")
 CPACK_CONFIG = os.environ.get("ARGB_WIN_CPACK_CONFIG", "")
 OBJDUMP = os.environ.get("ARGB_WIN_OBJDUMP", "x86_64-w64-mingw32-objdump")
-TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
-REBUILD = os.path.join(TOOLS, "rebuild-release.sh")
-COMPARE = os.path.join(TOOLS, "compare_release.py")
+SOURCE = os.path.join(os.path.dirname(__file__), "..", "..")
+REBUILD = os.path.join(SOURCE, "tools", "rebuild-release.sh")
+COMPARE = os.path.join(SOURCE, "package", "compare_release.py")
 
 VERSION = "0.0.1.3"
 SUBSTITUTE_WARNING = "THIS PACKAGE CANNOT UPDATE A REAL CONTROLLER"
