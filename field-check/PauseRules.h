@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "platform/PreciseSleeper.h"
 #include "field-check/CheckResult.h"
+#include "platform/PreciseSleeper.h"
 
 namespace argb::fieldcheck {
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/RunLock.h"
 #include "field-check/CheckResult.h"
+#include "platform/RunLock.h"
 
 namespace argb::fieldcheck {
 

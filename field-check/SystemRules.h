@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/LibrarySearch.h"
 #include "field-check/CheckResult.h"
+#include "platform/LibrarySearch.h"
 
 namespace argb::fieldcheck {
 

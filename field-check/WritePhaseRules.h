@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ConsoleRestore.h"
 #include "field-check/CheckResult.h"
+#include "platform/ConsoleRestore.h"
 
 namespace argb::fieldcheck {
 

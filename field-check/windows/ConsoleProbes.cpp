@@ -5,11 +5,11 @@
 #include <optional>
 #include <string>
 
+#include "field-check/ConsoleRules.h"
+#include "field-check/windows/Text.h"
 #include "platform/windows/ConsoleInput.h"
 #include "platform/windows/WindowsErrorText.h"
 #include "platform/windows/WindowsHeaders.h"
-#include "field-check/ConsoleRules.h"
-#include "field-check/windows/Text.h"
 
 namespace argb::fieldcheck {
 namespace {

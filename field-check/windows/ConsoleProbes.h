@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Console.h"
 #include "field-check/CheckResult.h"
+#include "platform/Console.h"
 
 namespace argb::fieldcheck {
 

@@ -3,10 +3,10 @@
 #include <optional>
 #include <vector>
 
-#include "platform/windows/WindowsHeaders.h"
 #include "field-check/SystemRules.h"
 #include "field-check/windows/Text.h"
 #include "field-check/windows/UpdaterImports.h"
+#include "platform/windows/WindowsHeaders.h"
 
 namespace argb::fieldcheck {
 namespace {

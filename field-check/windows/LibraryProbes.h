@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/LibrarySearch.h"
 #include "field-check/CheckResult.h"
+#include "platform/LibrarySearch.h"
 
 namespace argb::fieldcheck {
 

@@ -2,10 +2,10 @@
 
 #include <vector>
 
+#include "field-check/PauseRules.h"
 #include "platform/PreciseSleeper.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsTimerServices.h"
-#include "field-check/PauseRules.h"
 
 namespace argb::fieldcheck {
 

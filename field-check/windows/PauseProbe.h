@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/SystemLibraryLoader.h"
 #include "field-check/CheckResult.h"
+#include "platform/SystemLibraryLoader.h"
 
 namespace argb::fieldcheck {
 

@@ -2,13 +2,13 @@
 
 #include <optional>
 
+#include "field-check/RunLockRules.h"
+#include "field-check/SystemRules.h"
+#include "field-check/windows/Text.h"
 #include "platform/windows/SystemFunction.h"
 #include "platform/windows/WindowsErrorText.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsRunLock.h"
-#include "field-check/RunLockRules.h"
-#include "field-check/SystemRules.h"
-#include "field-check/windows/Text.h"
 
 namespace argb::fieldcheck {
 namespace {

@@ -3,12 +3,12 @@
 #include <optional>
 #include <string>
 
+#include "field-check/WritePhaseRules.h"
+#include "field-check/windows/Text.h"
 #include "platform/windows/ConsoleInput.h"
 #include "platform/windows/SystemFunction.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsWritePhaseGuard.h"
-#include "field-check/WritePhaseRules.h"
-#include "field-check/windows/Text.h"
 
 namespace argb::fieldcheck {
 namespace {

@@ -7,10 +7,6 @@
 
 #include "app/ProgramVersion.h"
 #include "driver/TrustedLibraryLoader.h"
-#include "platform/LibrarySearch.h"
-#include "platform/windows/WindowsConsole.h"
-#include "platform/windows/WindowsHeaders.h"
-#include "platform/windows/WindowsOsServices.h"
 #include "field-check/RunLockRules.h"
 #include "field-check/windows/ConsoleProbes.h"
 #include "field-check/windows/LibraryProbes.h"
@@ -18,6 +14,10 @@
 #include "field-check/windows/ProcessProbes.h"
 #include "field-check/windows/Text.h"
 #include "field-check/windows/WritePhaseProbe.h"
+#include "platform/LibrarySearch.h"
+#include "platform/windows/WindowsConsole.h"
+#include "platform/windows/WindowsHeaders.h"
+#include "platform/windows/WindowsOsServices.h"
 
 namespace {
 

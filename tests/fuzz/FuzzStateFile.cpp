@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "emulator/DeviceStateFile.h"
-#include "tests/fuzz/FuzzCheck.h"
 #include "emulator/tool/StateReport.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace {
 

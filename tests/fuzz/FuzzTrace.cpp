@@ -13,8 +13,8 @@
 
 #include "emulator/TraceReader.h"
 #include "emulator/TraceWriter.h"
-#include "tests/fuzz/FuzzCheck.h"
 #include "emulator/tool/TraceAnnotator.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace argb::emulator;
