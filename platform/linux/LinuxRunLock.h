@@ -8,7 +8,10 @@ namespace argb::platform {
 
 // The one-run-at-a-time lock as an flock on a file in a fixed directory. The file is created when
 // missing; the directory must exist. The descriptor stays open to the end of the process, and the
-// kernel drops the lock with it, however the process ends.
+// kernel drops the lock with it, however the process ends. Nobody else may be able to swap the file
+// while a run holds it: a directory that other users can write must be sticky, and the file there
+// this user's or root's; a file with a second name is refused, and one found already there is
+// never changed.
 class LinuxRunLock final : public RunLock {
  public:
   static constexpr const char* kFileName = "argb-fw-updater.lock";
@@ -23,6 +26,7 @@ class LinuxRunLock final : public RunLock {
   Result take() override;
 
  private:
+  std::string directory_;
   std::string path_;
   int fd_ = -1;
 };

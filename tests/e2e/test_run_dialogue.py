@@ -199,10 +199,10 @@ class DriverLibraryTest(unittest.TestCase):
         if os.path.lexists(LOCK_FILE):
             os.remove(LOCK_FILE)
 
-    def assert_lock_refused(self, reason):
+    def assert_lock_refused(self, reason, named=LOCK_FILE):
         self.assertEqual(self.run_updater(), (
             BANNER + "Cannot take the lock that keeps to one update at a time "
-            f"({LOCK_FILE}: {reason}).\n", 255))
+            f"({named}: {reason}).\n", 255))
         # The driver was never asked for anything: it would have made the device's state file.
         self.assertFalse(os.path.exists(os.path.join(self.workdir, "device.state")))
 
@@ -214,19 +214,47 @@ class DriverLibraryTest(unittest.TestCase):
     def test_a_link_or_a_fifo_at_the_lock_path_is_refused(self):
         # The lock directory may be writable by others, who leave these at the path.
         shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
-        target = os.path.join(self.workdir, "link-target")
+        # Beside the lock file, so that a hard link can name it; this user's own file, which
+        # fs.protected_hardlinks lets anyone link (a root run once made such a file readable by all).
+        target = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "link-target")
         self.remove_lock_file()
+
+        def hard_link():
+            os.close(os.open(target, os.O_CREAT | os.O_EXCL, 0o600))
+            os.link(target, LOCK_FILE)
         for kind, plant, reason in (
                 ("symbolic link", lambda: os.symlink(target, LOCK_FILE),
                  "Too many levels of symbolic links"),
+                ("hard link", hard_link,
+                 "the file has another name too (a hard link), so it may be some other file"),
                 ("FIFO", lambda: os.mkfifo(LOCK_FILE), "not a regular file")):
             with self.subTest(kind=kind):
                 plant()
+                planted = os.path.exists(target) and os.stat(target).st_mode
                 try:
                     self.assert_lock_refused(reason)
                 finally:
                     os.remove(LOCK_FILE)
-                self.assertFalse(os.path.exists(target))
+                self.assertEqual(os.path.exists(target) and os.stat(target).st_mode, planted)
+                if planted:
+                    os.remove(target)
+
+    def test_a_lock_directory_that_others_can_write_must_be_sticky(self):
+        # Others could delete the file while a run holds it, and a second run would lock a new one.
+        shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
+        self.addCleanup(self.remove_lock_file)
+        self.addCleanup(os.chmod, e2e_paths.PRIVATE_LOCK_DIR, 0o755)
+        self.remove_lock_file()
+        os.chmod(e2e_paths.PRIVATE_LOCK_DIR, 0o777)
+        self.assert_lock_refused("other users can write to this directory and its sticky bit is "
+                                 "not set, so they could replace the lock file",
+                                 named=e2e_paths.PRIVATE_LOCK_DIR)
+        self.assertFalse(os.path.lexists(LOCK_FILE))
+        # Sticky, the file is this user's to remove alone; one that was there is left as it was.
+        os.chmod(e2e_paths.PRIVATE_LOCK_DIR, 0o1777)
+        os.close(os.open(LOCK_FILE, os.O_CREAT | os.O_EXCL, 0o600))
+        self.assertEqual(self.start().answer_and_close("n")[1], 0)
+        self.assertEqual(os.stat(LOCK_FILE).st_mode & 0o7777, 0o600)
 
     @unittest.skipUnless(os.geteuid() == 0, "starts a run as another user")
     def test_another_user_meets_the_lock_file_that_root_made(self):
