@@ -41,16 +41,22 @@ EmulatedDriver& driver() {
 }
 
 // A real display driver may load a helper of its own by its bare name: which copy comes depends on
-// the process's library search, so the tests have the emulated driver do the same.
-void loadHelperByName() {
+// the process's library search, so the tests have the emulated driver do the same. False when a
+// helper was asked for and not found.
+bool loadHelperByName() {
 #if defined(_WIN32)
   const auto name = environment("ARGB_EMU_LOAD_BY_NAME");
-  if (name && !name->empty()) ::LoadLibraryA(name->c_str());
+  if (name && !name->empty()) return ::LoadLibraryA(name->c_str()) != nullptr;
 #endif
+  return true;
 }
 
+// NVAPI_LIBRARY_NOT_FOUND: what a driver that cannot load a component of its own answers.
+constexpr std::int32_t kHelperNotFound = -2;
+
 std::int32_t initialize() {
-  loadHelperByName();
+  if (!loadHelperByName() && environment("ARGB_EMU_LOAD_BY_NAME_NEEDED").value_or("") == "1")
+    return kHelperNotFound;
   return driver().initialize();
 }
 

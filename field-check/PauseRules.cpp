@@ -36,15 +36,17 @@ PauseStats pauseStats(std::vector<double> durationsMs) {
           durationsMs[std::max<std::size_t>(rank, 1) - 1]};
 }
 
-CheckResult judgePauses(const std::vector<double>& durationsMs,
-                        platform::PreciseSleeper::Method mechanism) {
-  const PauseStats stats = pauseStats(durationsMs);
-  char value[160];
-  std::snprintf(value, sizeof value, "%zu pauses of %u ms: mean %.3f ms, p99 %.3f ms, %s",
-                durationsMs.size(), static_cast<unsigned>(kPauseMs), stats.meanMs, stats.p99Ms,
-                std::string(mechanismName(mechanism)).c_str());
-  CheckResult result{"1 ms pause", Verdict::kPass, value, "the mean is at most 2 ms"};
-  if (durationsMs.empty()) {
+CheckResult judgePauses(PausePhase phase, const PauseMeasurement& measured) {
+  const PauseStats stats = pauseStats(measured.durationsMs);
+  char value[200];
+  std::snprintf(value, sizeof value, "%zu pauses of %u ms: mean %.3f ms, p99 %.3f ms, %s, %s",
+                measured.durationsMs.size(), static_cast<unsigned>(kPauseMs), stats.meanMs,
+                stats.p99Ms, std::string(mechanismName(measured.mechanism)).c_str(),
+                measured.servingWindows ? "waits serving the window's messages" : "plain waits");
+  CheckResult result{phase == PausePhase::kBeforeWritePhase ? "1 ms pause before the write phase"
+                                                            : "1 ms pause in the write phase",
+                     Verdict::kPass, value, "the mean is at most 2 ms"};
+  if (measured.durationsMs.empty()) {
     result.verdict = Verdict::kFail;
     result.why = "no pause was measured";
   } else if (stats.meanMs > kLongestMeanPauseMs) {

@@ -23,7 +23,18 @@ struct PauseStats {
 
 PauseStats pauseStats(std::vector<double> durationsMs);
 
-CheckResult judgePauses(const std::vector<double>& durationsMs,
-                        platform::PreciseSleeper::Method mechanism);
+// When the pauses are made: before the write phase the thread waits plainly; in it, the updater's
+// waits also serve the session-end window's messages (MsgWaitForMultipleObjectsEx), and Windows 11
+// may lower the timer resolution of a process whose only window it considers invisible.
+enum class PausePhase { kBeforeWritePhase, kInWritePhase };
+
+struct PauseMeasurement {
+  std::vector<double> durationsMs;
+  platform::PreciseSleeper::Method mechanism = platform::PreciseSleeper::Method::kUndecided;
+  // A window of the thread was open, so the waits served its messages.
+  bool servingWindows = false;
+};
+
+CheckResult judgePauses(PausePhase phase, const PauseMeasurement& measured);
 
 }  // namespace argb::fieldcheck

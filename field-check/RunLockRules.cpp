@@ -5,38 +5,20 @@ namespace {
 
 using Outcome = platform::RunLock::Outcome;
 
-// Away from 0 and 1, which a child that crashed early or failed in its runtime could give.
-constexpr int kChildSawItHeld = 10;
-constexpr int kChildTookIt = 11;
-constexpr int kChildFailed = 12;
-
-std::string childText(const RunLockFacts& facts) {
-  if (!facts.childExitCode) return "the second instance did not run: " + facts.childError;
-  switch (*facts.childExitCode) {
-    case kChildSawItHeld:
-      return "the second instance saw it held";
-    case kChildTookIt:
-      return "the second instance took it too";
-    case kChildFailed:
-      return "the second instance could not ask for it";
-    default:
-      return "the second instance ended with " + std::to_string(*facts.childExitCode);
-  }
-}
-
-}  // namespace
-
-int runLockProbeExitCode(Outcome outcome) {
-  switch (outcome) {
+std::string secondText(const RunLockFacts& facts) {
+  if (!facts.second) return "the second thread did not run: " + facts.secondError;
+  switch (*facts.second) {
     case Outcome::kHeldByAnotherRun:
-      return kChildSawItHeld;
+      return "a second thread saw it held";
     case Outcome::kTaken:
-      return kChildTookIt;
+      return "a second thread took it too";
     case Outcome::kFailed:
       break;
   }
-  return kChildFailed;
+  return "a second thread could not ask for it";
 }
+
+}  // namespace
 
 CheckResult judgeRunLock(const RunLockFacts& facts) {
   const std::string name = "run lock";
@@ -49,8 +31,8 @@ CheckResult judgeRunLock(const RunLockFacts& facts) {
     case Outcome::kTaken:
       break;
   }
-  const bool seen = facts.childExitCode == static_cast<std::uint32_t>(kChildSawItHeld);
-  return {name, seen ? Verdict::kPass : Verdict::kFail, "taken; " + childText(facts),
+  const bool seen = facts.second == Outcome::kHeldByAnotherRun;
+  return {name, seen ? Verdict::kPass : Verdict::kFail, "taken; " + secondText(facts),
           seen ? "a second run is kept out" : "a second run would not be kept out"};
 }
 

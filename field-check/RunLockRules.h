@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -9,17 +8,14 @@
 
 namespace argb::fieldcheck {
 
-// The argument that makes the check a child that only tries the lock and exits with what it saw.
-constexpr char kRunLockProbeArgument[] = "--run-lock-probe";
-
-// The child's exit code for what its take() gave, and back.
-int runLockProbeExitCode(platform::RunLock::Outcome outcome);
-
+// The lock is a mutex, which belongs to the thread that took it: a second thread of the check that
+// asks for it sees it as a second run would, and no second copy of the program has to be started
+// by a path that someone could swap in the meantime.
 struct RunLockFacts {
   platform::RunLock::Result own{platform::RunLock::Outcome::kFailed, {}};
-  // The child's exit code, or nullopt with the reason it could not be run.
-  std::optional<std::uint32_t> childExitCode;
-  std::string childError;
+  // What the second thread's take() gave, or nullopt with the reason it could not run.
+  std::optional<platform::RunLock::Outcome> second;
+  std::string secondError;
 };
 CheckResult judgeRunLock(const RunLockFacts& facts);
 

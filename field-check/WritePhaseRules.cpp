@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/WritePhaseGuard.h"
+
 namespace argb::fieldcheck {
 namespace {
 
@@ -101,6 +103,40 @@ CheckResult judgeExecutionState(std::uint32_t during, std::uint32_t after) {
     return result("write phase: execution state", false, value, "the request outlived the update");
   return result("write phase: execution state", true, value,
                 "system kept awake during the write phase, released after it");
+}
+
+CheckResult judgeShutdownLevel(const std::optional<Phases<std::uint32_t>>& levels) {
+  const std::string name = "write phase: shutdown level";
+  if (!levels) return result(name, false, "cannot be read", "GetProcessShutdownParameters failed");
+  const std::string value = phasesText(*levels);
+  if (levels->during != platform::kWritePhaseShutdownLevel)
+    return result(name, false, value,
+                  "not raised: the session's end may close other programs before asking");
+  if (levels->after != levels->before)
+    return result(name, false, value, "the level after the update differs from before");
+  return result(name, true, value, "asked early during the write phase, as before after it");
+}
+
+CheckResult judgeRestart(const std::optional<RestartFacts>& facts) {
+  const std::string name = "restart waits for an update";
+  if (!facts)
+    return {name, Verdict::kNotApplicable, "not asked for",
+            "press R when asked to try a real restart"};
+  std::string value = std::to_string(facts->queries) + " end-of-session queries, " +
+                      std::to_string(facts->refused) +
+                      " refused; reason shown and cancel offered: ";
+  value += facts->reasonShownAndCancelled ? (*facts->reasonShownAndCancelled ? "yes" : "no")
+                                          : "no answer";
+  if (facts->queries == 0)
+    return result(name, false, value,
+                  "Windows never asked the program: choose Restart while the check waits");
+  if (facts->refused != facts->queries)
+    return result(name, false, value, "the program let the session end");
+  if (!facts->reasonShownAndCancelled)
+    return {name, Verdict::kNotApplicable, value, "answer Y or N after the restart"};
+  if (!*facts->reasonShownAndCancelled)
+    return result(name, false, value, "Windows did not show the reason or let the user cancel");
+  return result(name, true, value, "Windows waited, showed the reason and let the user cancel");
 }
 
 }  // namespace argb::fieldcheck

@@ -50,4 +50,18 @@ CheckResult judgeSessionBlock(const SessionBlockFacts& facts);
 // write phase had requested during it, and what was left after it.
 CheckResult judgeExecutionState(std::uint32_t during, std::uint32_t after);
 
+// The shutdown level (GetProcessShutdownParameters) before, during and after the write phase.
+CheckResult judgeShutdownLevel(const std::optional<Phases<std::uint32_t>>& levels);
+
+// A real restart tried by the user while the write phase was held.
+struct RestartFacts {
+  // The WM_QUERYENDSESSION messages the session-end window received, and how many it refused.
+  std::uint32_t queries = 0;
+  std::uint32_t refused = 0;
+  // The user's answer: Windows showed the reason and let them cancel; nullopt for no answer.
+  std::optional<bool> reasonShownAndCancelled;
+};
+// nullopt: the user did not ask for the check.
+CheckResult judgeRestart(const std::optional<RestartFacts>& facts);
+
 }  // namespace argb::fieldcheck

@@ -8,6 +8,7 @@
 #include "field-check/ConsoleRules.h"
 #include "field-check/windows/Text.h"
 #include "platform/windows/ConsoleInput.h"
+#include "platform/windows/WindowMessages.h"
 #include "platform/windows/WindowsErrorText.h"
 #include "platform/windows/WindowsHeaders.h"
 
@@ -61,15 +62,19 @@ bool keyPressWaiting(HANDLE input) {
   return false;
 }
 
-std::optional<KeyRead> readKeyWithin(platform::Console& console, DWORD milliseconds) {
+}  // namespace
+
+std::optional<KeyRead> readKeyWithin(platform::Console& console, std::uint32_t milliseconds) {
   const SingleKeyInput singleKeys;
   const platform::ConsoleInput input;
   const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
   while (!keyPressWaiting(input.handle())) {
     if (::GetTickCount64() >= deadline) return std::nullopt;
     // The wait on the input (a pending read to Wine's console, which then hands keys on) ends early
-    // for events that are no keys, or fails where the handle cannot be waited on.
-    if (::WaitForSingleObject(input.handle(), kPollMs) != WAIT_TIMEOUT) ::Sleep(kPollMs);
+    // for events that are no keys, or fails where the handle cannot be waited on. In the write
+    // phase both serve the session-end window, as the updater's waits do.
+    if (platform::waitServingWindows(input.handle(), kPollMs) != WAIT_TIMEOUT)
+      platform::sleepServingWindows(kPollMs);
   }
   KeyRead read;
   read.code = console.readKey();
@@ -77,6 +82,8 @@ std::optional<KeyRead> readKeyWithin(platform::Console& console, DWORD milliseco
   read.anotherCodeWaiting = ::_kbhit() != 0;
   return read;
 }
+
+namespace {
 
 // 'à' as _getch gives it: one byte of the console's input code page, or none where it has no 'à'.
 std::optional<int> aGraveCode() {

@@ -1,9 +1,17 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "field-check/CheckResult.h"
+#include "field-check/ConsoleRules.h"
 #include "platform/Console.h"
 
 namespace argb::fieldcheck {
+
+// One key press, read as the updater reads keys, or nullopt when none came within the time. The
+// wait serves the thread's windows while the write phase has one.
+std::optional<KeyRead> readKeyWithin(platform::Console& console, std::uint32_t milliseconds);
 
 // The output code page and a system error text as the updater would show it.
 CheckResult checkCodePage();

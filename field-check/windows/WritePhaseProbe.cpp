@@ -3,7 +3,9 @@
 #include <optional>
 #include <string>
 
+#include "field-check/ConsoleRules.h"
 #include "field-check/WritePhaseRules.h"
+#include "field-check/windows/ConsoleProbes.h"
 #include "field-check/windows/Text.h"
 #include "platform/windows/ConsoleInput.h"
 #include "platform/windows/SystemFunction.h"
@@ -65,15 +67,70 @@ std::string consoleWindowClass() {
   return utf8(className);
 }
 
+std::optional<std::uint32_t> shutdownLevel() {
+  DWORD level = 0;
+  DWORD flags = 0;
+  if (!::GetProcessShutdownParameters(&level, &flags)) return std::nullopt;
+  return level;
+}
+
 struct Reading {
   std::optional<std::uint32_t> inputMode;
   std::optional<std::uint32_t> closeItem;
   std::optional<std::string> blockReason;
+  std::optional<std::uint32_t> shutdownLevel;
 };
 
 Reading read(BlockReasonQuery query) {
-  return {inputMode(), closeItemState(), sessionBlockReason(query)};
+  return {inputMode(), closeItemState(), sessionBlockReason(query), shutdownLevel()};
 }
+
+BOOL CALLBACK firstWindow(HWND window, LPARAM found) {
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// The end-of-session queries the session-end window received while it was watched, and its
+// answers. One window at a time, on this thread only.
+struct QueryCount {
+  WNDPROC original = nullptr;
+  std::uint32_t queries = 0;
+  std::uint32_t refused = 0;
+};
+QueryCount queryCount;
+
+LRESULT CALLBACK countQueries(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const LRESULT answer = ::CallWindowProcW(queryCount.original, window, message, wParam, lParam);
+  if (message == WM_QUERYENDSESSION) {
+    ++queryCount.queries;
+    if (answer == FALSE) ++queryCount.refused;
+  }
+  return answer;
+}
+
+// Watches the window's queries from its construction to its destruction, which gives the
+// window's own procedure back.
+class QueryWatch {
+ public:
+  explicit QueryWatch(HWND window) : window_(window) {
+    queryCount = {};
+    if (window_ == nullptr) return;
+    queryCount.original = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&countQueries)));
+  }
+  ~QueryWatch() {
+    if (window_ != nullptr && queryCount.original != nullptr)
+      ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(queryCount.original));
+  }
+  QueryWatch(const QueryWatch&) = delete;
+  QueryWatch& operator=(const QueryWatch&) = delete;
+
+ private:
+  const HWND window_;
+};
+
+constexpr std::uint32_t kRestartHoldMs = 60000;
+constexpr std::uint32_t kAnswerWaitMs = 60000;
 
 template <typename T>
 std::optional<Phases<T>> allThree(const std::optional<T>& before, const std::optional<T>& during,
@@ -84,7 +141,13 @@ std::optional<Phases<T>> allThree(const std::optional<T>& before, const std::opt
 
 }  // namespace
 
-Report checkWritePhase(platform::SystemLibraryLoader& loader) {
+void* threadWindow() {
+  HWND found = nullptr;
+  ::EnumThreadWindows(::GetCurrentThreadId(), firstWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+Report checkWritePhase(platform::SystemLibraryLoader& loader, PauseProbe& pauses) {
   Report report;
   // Looked up, not imported: a system without it still runs the other checks.
   const BlockReasonQuery query = platform::loadedSystemFunction<BOOL WINAPI(HWND, LPWSTR, DWORD*)>(
@@ -100,6 +163,7 @@ Report checkWritePhase(platform::SystemLibraryLoader& loader) {
   // Asking again for what the write phase asked for changes nothing and gives back its request.
   const EXECUTION_STATE requestedDuring =
       ::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  const CheckResult pausesDuring = pauses.measure(PausePhase::kInWritePhase);
   guard.updateEnded();
   const Reading after = read(query);
   const EXECUTION_STATE requestedAfter = ::SetThreadExecutionState(ES_CONTINUOUS);
@@ -110,7 +174,42 @@ Report checkWritePhase(platform::SystemLibraryLoader& loader) {
   report.push_back(judgeSessionBlock(
       {query != nullptr, {before.blockReason, during.blockReason, after.blockReason}}));
   report.push_back(judgeExecutionState(requestedDuring, requestedAfter));
+  report.push_back(judgeShutdownLevel(
+      allThree(before.shutdownLevel, during.shutdownLevel, after.shutdownLevel)));
+  report.push_back(pausesDuring);
   return report;
+}
+
+CheckResult checkRestart(platform::Console& console, platform::SystemLibraryLoader& loader) {
+  console.discardTypedAhead();
+  console.writeFormatted("Press R within 10 s to check that a restart waits for an update.\n");
+  const std::optional<KeyRead> key = readKeyWithin(console, kKeyWaitMs);
+  if (!key || (key->code != 'r' && key->code != 'R')) return judgeRestart(std::nullopt);
+
+  platform::WindowsWritePhaseGuard guard;
+  guard.loadSystemLibrariesWith(loader);
+  guard.enterWritePhase();
+  RestartFacts facts;
+  {
+    const QueryWatch watch(static_cast<HWND>(threadWindow()));
+    console.writeFormatted(
+        "The check now holds off a restart for 60 s, as an update does.\n"
+        "Choose Restart from the Start menu. When Windows names this program, choose Cancel,\n"
+        "then come back here and press a key.\n");
+    readKeyWithin(console, kRestartHoldMs);
+    facts.queries = queryCount.queries;
+    facts.refused = queryCount.refused;
+  }
+  guard.updateEnded();
+  console.discardTypedAhead();
+  console.writeFormatted(
+      "Did Windows show \"Firmware update in progress. Keep the computer on.\" and let you "
+      "cancel the restart? (Y/N)\n");
+  if (const std::optional<KeyRead> answer = readKeyWithin(console, kAnswerWaitMs)) {
+    if (answer->code == 'y' || answer->code == 'Y') facts.reasonShownAndCancelled = true;
+    if (answer->code == 'n' || answer->code == 'N') facts.reasonShownAndCancelled = false;
+  }
+  return judgeRestart(facts);
 }
 
 }  // namespace argb::fieldcheck

@@ -1,14 +1,24 @@
 #pragma once
 
 #include "field-check/CheckResult.h"
+#include "field-check/windows/PauseProbe.h"
+#include "platform/Console.h"
 #include "platform/SystemLibraryLoader.h"
 
 namespace argb::fieldcheck {
 
 // Enters the write phase and ends it through the updater's own guard, reading from the system
-// before, during and after what the guard changed: QuickEdit, the Close item, the session-end block
-// and the execution state. The guard reads the console's defaults through `loader`, as in the
-// updater.
-Report checkWritePhase(platform::SystemLibraryLoader& loader);
+// before, during and after what the guard changed: QuickEdit, the Close item, the session-end
+// block, the execution state and the shutdown level; inside it, the 1 ms pauses as an update makes
+// them. The guard reads the console's defaults through `loader`, as in the updater.
+Report checkWritePhase(platform::SystemLibraryLoader& loader, PauseProbe& pauses);
+
+// Asks for R; then holds the write phase until a key or for 60 s while the user tries a real
+// restart, counts the end-of-session queries the session-end window received and its answers, and
+// asks whether Windows showed the reason and let the user cancel.
+CheckResult checkRestart(platform::Console& console, platform::SystemLibraryLoader& loader);
+
+// A window of this thread (the session-end window in the write phase), or null.
+void* threadWindow();
 
 }  // namespace argb::fieldcheck

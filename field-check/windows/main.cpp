@@ -1,17 +1,18 @@
-// Measures on a Windows PC what only Windows shows of the updater's platform code, and reports it
-// on the console and as JSON beside the program. It never loads the display driver.
+// Measures on a Windows PC what only Windows shows of the updater's platform code and of the
+// display driver under the updater's DLL search, and reports it on the console and as JSON beside
+// the program. It never resolves or calls an I2C function of the driver.
 
-#include <cstdio>
 #include <string>
-#include <string_view>
 
+#include "app/ConsoleTexts.h"
 #include "app/ProgramVersion.h"
 #include "driver/TrustedLibraryLoader.h"
-#include "field-check/RunLockRules.h"
 #include "field-check/windows/ConsoleProbes.h"
+#include "field-check/windows/DriverProbe.h"
 #include "field-check/windows/LibraryProbes.h"
 #include "field-check/windows/PauseProbe.h"
 #include "field-check/windows/ProcessProbes.h"
+#include "field-check/windows/ReportFile.h"
 #include "field-check/windows/Text.h"
 #include "field-check/windows/WritePhaseProbe.h"
 #include "platform/LibrarySearch.h"
@@ -50,25 +51,26 @@ class Reporter {
   Report report_;
 };
 
-bool writeFile(const std::wstring& path, const std::string& text) {
-  std::FILE* file = ::_wfopen(path.c_str(), L"wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && written;
+void writeReport(platform::Console& console, const std::wstring& path, const Report& report) {
+  const std::string name = utf8(path);
+  console.writeFormatted(consoleFromUtf8(writeReportFile(path, reportJson(report))
+                                             ? "Report written to " + name
+                                             : "Cannot write " + name) +
+                         "\n");
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  // First, as in the updater: the DLL search check measures this setting.
+int main() {
+  // First, as in the updater: the DLL search and driver checks measure this setting.
   const platform::LibrarySearchSetting search = platform::restrictProcessLibrarySearch();
-  if (argc > 1 && std::string_view(argv[1]) == kRunLockProbeArgument) return runLockProbe();
 
   platform::WindowsConsole console;
   platform::WindowsOsServices os;
   driver::TrustedLibraryLoader loader(os);
   const std::wstring program = programPath();
   const std::wstring folder = program.substr(0, program.find_last_of(L'\\'));
+  PauseProbe pauses(loader);
 
   console.writeFormatted("ARGB field check " ARGB_PROGRAM_VERSION "\n");
   Reporter reporter(console);
@@ -77,19 +79,21 @@ int main(int argc, char** argv) {
   reporter.add(checkMitigations());
   reporter.add(checkKnownDlls());
   reporter.add(checkLibrarySearch(search, folder));
-  reporter.add(checkRunLock(program));
-  reporter.add(measurePauses(loader));
+  reporter.add(checkRunLock());
+  reporter.add(checkDriver(os, loader));
+  reporter.add(pauses.measure(PausePhase::kBeforeWritePhase));
   reporter.add(checkCodePage());
   reporter.add(checkKeys(console));
   // Last: the write phase swallows Ctrl+C until the process ends, as in the updater.
-  reporter.add(checkWritePhase(loader));
-  console.writeFormatted(summaryLine(reporter.report()) + "\n");
-
+  reporter.add(checkWritePhase(loader, pauses));
   const std::wstring jsonPath = folder + L"\\" + kJsonName;
-  if (writeFile(jsonPath, reportJson(reporter.report()))) {
-    console.writeFormatted(consoleFromUtf8("Report written to " + utf8(jsonPath)) + "\n");
-  } else {
-    console.writeFormatted(consoleFromUtf8("Cannot write " + utf8(jsonPath)) + "\n");
-  }
+  // Written before the restart check too: a restart that goes through still leaves this report.
+  writeReport(console, jsonPath, reporter.report());
+
+  reporter.add(checkRestart(console, loader));
+  console.writeFormatted(summaryLine(reporter.report()) + "\n");
+  writeReport(console, jsonPath, reporter.report());
+  // Started from Explorer, the window would close with the verdicts in it.
+  app::keepEndingReadable(console);
   return exitCode(reporter.report());
 }

@@ -39,7 +39,9 @@ void SessionEndHold::hold() {
   }
   window_ = window;
   windowToServeOpened();
-  // Refused, the window still refuses the session's end; Windows then names no reason.
+  // Refused (Wine's stub always refuses), the window still answers FALSE, but Windows takes a
+  // window that is never shown and gives no reason for one that cannot block: the session may then
+  // end without the user being asked, and the next run recovers the controller.
   ::ShutdownBlockReasonCreate(window, kReason);
 }
 

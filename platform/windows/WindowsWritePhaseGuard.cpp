@@ -33,6 +33,14 @@ void WindowsWritePhaseGuard::enterWritePhase() {
   ::SetConsoleCtrlHandler(swallowInterrupts, TRUE);
   ::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   holdConsoleWindow();
+  // Asked early, the hold's refusal and reason are in place before other programs are closed.
+  DWORD level = 0;
+  DWORD flags = 0;
+  if (!shutdownLevelOnRelease_ && ::GetProcessShutdownParameters(&level, &flags) &&
+      ::SetProcessShutdownParameters(kWritePhaseShutdownLevel, flags)) {
+    shutdownLevelOnRelease_ = level;
+    shutdownFlagsOnRelease_ = flags;
+  }
   sessionEnd_.hold();
 }
 
@@ -40,6 +48,10 @@ void WindowsWritePhaseGuard::updateEnded() {
   ::SetThreadExecutionState(ES_CONTINUOUS);
   releaseConsoleWindow();
   sessionEnd_.release();
+  if (shutdownLevelOnRelease_) {
+    ::SetProcessShutdownParameters(*shutdownLevelOnRelease_, shutdownFlagsOnRelease_);
+    shutdownLevelOnRelease_.reset();
+  }
 }
 
 void WindowsWritePhaseGuard::holdConsoleWindow() {

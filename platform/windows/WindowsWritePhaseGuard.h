@@ -28,6 +28,9 @@ class WindowsWritePhaseGuard final : public WritePhaseGuard {
   void releaseConsoleWindow();
 
   SystemLibraryLoader* loader_ = nullptr;
+  // The shutdown level and flags the process had before the write phase, given back after it.
+  std::optional<std::uint32_t> shutdownLevelOnRelease_;
+  std::uint32_t shutdownFlagsOnRelease_ = 0;
   // Set while the console holds what the write phase changed.
   std::optional<std::uint32_t> inputModeOnRelease_;
   std::optional<std::uint32_t> closeItemOnRelease_;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "field-check/ConsoleRules.h"
+#include "field-check/DriverRules.h"
 #include "field-check/PauseRules.h"
 #include "field-check/RunLockRules.h"
 #include "field-check/SystemRules.h"
@@ -18,6 +19,8 @@ using Modes = Phases<std::uint32_t>;
 constexpr Verdict kPass = Verdict::kPass;
 constexpr Verdict kFail = Verdict::kFail;
 constexpr Verdict kNa = Verdict::kNotApplicable;
+constexpr PausePhase kBefore = PausePhase::kBeforeWritePhase;
+constexpr PausePhase kDuring = PausePhase::kInWritePhase;
 
 struct Case {
   const char* what;
@@ -32,21 +35,48 @@ SessionBlockFacts blocks(bool available, std::optional<std::string> before,
   return {available, {std::move(before), std::move(during), std::move(after)}};
 }
 
-RunLockFacts lock(Outcome own, std::optional<std::uint32_t> child) {
+RunLockFacts lock(Outcome own, std::optional<Outcome> second) {
   return {{own, own == Outcome::kFailed ? "Global\\argb-fw-updater: Access is denied" : ""},
-          child,
-          "elevation required"};
+          second,
+          "no memory"};
 }
 
 TEST(FieldCheckRulesTest, EachCheckJudgesWhatItMeasured) {
   const std::vector<std::string> imports = {"KERNEL32.dll", "USER32.dll"};
   const std::vector<std::string> known = {"kernel32.dll", "user32.dll", "gdi32.dll"};
   const std::vector<Case> cases = {
-      {"pauses at 2 ms", judgePauses({1.0, 3.0}, Method::kHighResolutionTimer), kPass,
-       "mean 2.000 ms, p99 3.000 ms, high-resolution timer"},
-      {"pauses above 2 ms", judgePauses({15.6, 1.0}, Method::kRaisedPeriod), kFail,
-       "timer-period fallback"},
-      {"no pauses", judgePauses({}, Method::kUndecided), kFail, "no pause was measured"},
+      {"pauses at 2 ms", judgePauses(kBefore, {{1.0, 3.0}, Method::kHighResolutionTimer, false}),
+       kPass,
+       "before the write phase: 2 pauses of 1 ms: mean 2.000 ms, p99 3.000 ms, "
+       "high-resolution timer, plain waits"},
+      {"served pauses above 2 ms",
+       judgePauses(kDuring, {{15.6, 1.0}, Method::kHighResolutionTimer, true}), kFail,
+       "in the write phase: 2 pauses of 1 ms: mean 8.300 ms, p99 15.600 ms, high-resolution "
+       "timer, waits serving the window's messages"},
+      {"no pauses", judgePauses(kDuring, {{}, Method::kUndecided, true}), kFail,
+       "no pause was measured"},
+
+      {"driver initialises", judgeDriver({true, 0, 0, 0, 1, {}, ""}), kPass,
+       "initialise status 0, GPU enumeration status 0, 1 GPU(s), loaded from outside the system "
+       "directory: none"},
+      {"driver misses a component",
+       judgeDriver({true, -2, 126, std::nullopt, 0, {"C:\\nv\\a.dll"}, "not found"}), kFail,
+       "initialise status -2, Windows error 126 (not found), loaded from outside the system "
+       "directory: C:\\nv\\a.dll"},
+      {"no driver", judgeDriver({false, 0, 0, std::nullopt, 0, {}, ""}), kNa, "no nvapi64.dll"},
+
+      {"level raised, back", judgeShutdownLevel(Modes{0x280, 0x3FF, 0x280}), kPass, "0x3ff"},
+      {"level not raised", judgeShutdownLevel(Modes{0x280, 0x280, 0x280}), kFail, "not raised"},
+      {"level kept", judgeShutdownLevel(Modes{0x280, 0x3FF, 0x3FF}), kFail, "differs"},
+      {"level unreadable", judgeShutdownLevel(std::nullopt), kFail, "cannot be read"},
+
+      {"restart held", judgeRestart(RestartFacts{2, 2, true}), kPass,
+       "2 end-of-session queries, 2 refused; reason shown and cancel offered: yes"},
+      {"restart not asked for", judgeRestart(std::nullopt), kNa, "not asked for"},
+      {"no query came", judgeRestart(RestartFacts{0, 0, true}), kFail, "never asked"},
+      {"a query allowed", judgeRestart(RestartFacts{2, 1, true}), kFail, "let the session end"},
+      {"no reason shown", judgeRestart(RestartFacts{1, 1, false}), kFail, "did not show"},
+      {"no answer", judgeRestart(RestartFacts{1, 1, std::nullopt}), kNa, "no answer"},
 
       {"QuickEdit off, mode back", judgeQuickEdit(Modes{0xE7, 0xA7, 0xE7}), kPass, "0xa7"},
       {"QuickEdit left on", judgeQuickEdit(Modes{0xE7, 0xE7, 0xE7}), kFail, "stayed on"},
@@ -103,12 +133,18 @@ TEST(FieldCheckRulesTest, EachCheckJudgesWhatItMeasured) {
       {"Windows 7 RTM", judgeWindowsVersion({6, 1, 7600}), kPass, "6.1.7600"},
       {"Vista", judgeWindowsVersion({6, 0, 6002}), kFail, "older"},
 
-      {"lock held by child's view", judgeRunLock(lock(Outcome::kTaken, 10)), kPass, "saw it held"},
-      {"child took it too", judgeRunLock(lock(Outcome::kTaken, 11)), kFail, "took it too"},
-      {"child not started", judgeRunLock(lock(Outcome::kTaken, std::nullopt)), kFail,
-       "did not run: elevation required"},
-      {"an update runs", judgeRunLock(lock(Outcome::kHeldByAnotherRun, 10)), kFail, "another"},
-      {"lock failed", judgeRunLock(lock(Outcome::kFailed, 10)), kFail, "Access is denied"},
+      {"second thread sees it held",
+       judgeRunLock(lock(Outcome::kTaken, Outcome::kHeldByAnotherRun)), kPass, "saw it held"},
+      {"second thread took it too", judgeRunLock(lock(Outcome::kTaken, Outcome::kTaken)), kFail,
+       "took it too"},
+      {"second thread failed", judgeRunLock(lock(Outcome::kTaken, Outcome::kFailed)), kFail,
+       "could not ask"},
+      {"no second thread", judgeRunLock(lock(Outcome::kTaken, std::nullopt)), kFail,
+       "did not run: no memory"},
+      {"an update runs", judgeRunLock(lock(Outcome::kHeldByAnotherRun, Outcome::kHeldByAnotherRun)),
+       kFail, "another"},
+      {"lock failed", judgeRunLock(lock(Outcome::kFailed, Outcome::kHeldByAnotherRun)), kFail,
+       "Access is denied"},
 
       {"code page whole", judgeCodePage(850, "Zugriff verweigert", true), kPass,
        "code page 850, \"Zugriff verweigert\""},
@@ -142,12 +178,23 @@ TEST(FieldCheckRulesTest, ConsoleHostFromItsWindow) {
   EXPECT_EQ(consoleHost(true, "PseudoConsoleWindow", false), ConsoleHost::kOtherHost);
 }
 
-TEST(FieldCheckRulesTest, TheRunLockChildReportsWhatItSaw) {
-  for (const Outcome outcome : {Outcome::kHeldByAnotherRun, Outcome::kTaken, Outcome::kFailed}) {
-    const auto code = static_cast<std::uint32_t>(runLockProbeExitCode(outcome));
-    EXPECT_EQ(judgeRunLock(lock(Outcome::kTaken, code)).verdict,
-              outcome == Outcome::kHeldByAnotherRun ? kPass : kFail);
-  }
+TEST(FieldCheckRulesTest, DriverModulesNewAndOutsideTheSystemDirectory) {
+  const std::string system = "C:\\Windows\\System32";
+  const std::vector<std::string> before = {"C:\\fc\\argb-field-check.exe",
+                                           "C:\\Windows\\System32\\KERNEL32.DLL"};
+  const std::vector<std::string> after = {
+      "C:\\fc\\ARGB-FIELD-CHECK.EXE",                        // there before, in another case
+      "C:\\Windows\\System32\\kernel32.dll",                 // there before
+      "c:\\windows\\system32\\nvapi64.dll",                  // new, in the system directory
+      "C:\\Windows\\System32\\DriverStore\\nv\\nvcore.dll",  // below it: not searched
+      "C:\\Windows\\System32x\\look-alike.dll",              // a folder that only starts like it
+      "C:\\fc\\helper.dll"};
+  EXPECT_EQ(
+      modulesAddedOutside(before, after, system),
+      (std::vector<std::string>{"C:\\Windows\\System32\\DriverStore\\nv\\nvcore.dll",
+                                "C:\\Windows\\System32x\\look-alike.dll", "C:\\fc\\helper.dll"}));
+  // The folder as GetSystemDirectory gives it, with or without the separator.
+  EXPECT_EQ(modulesAddedOutside({}, {"C:\\W\\S\\a.dll"}, "C:\\W\\S\\"), std::vector<std::string>{});
 }
 
 }  // namespace
