@@ -1,12 +1,57 @@
 // Loads "nvapi64.dll" through the ordinary library search and prints where it came from. The
 // planting tests run it to show that each planted copy is reachable, so that the updater not
 // loading them proves something.
+//
+// `search-probe restricted` first sets the search with the program's own adapter as on a Windows 7
+// without KB2533623, which lacks SetDefaultDllDirectories: only taking the current directory out
+// of the search then keeps a copy planted there from being loaded.
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
+#include <cstring>
 
-int main() {
+#include "platform/LibrarySearch.h"
+
+extern "C" NTSTATUS NTAPI LdrGetProcedureAddress(HMODULE module, const ANSI_STRING* name,
+                                                 ULONG ordinal, void** address);
+
+namespace {
+
+// kernel32's GetProcAddress for every caller in this program, the adapter's lookup among them.
+FARPROC WINAPI withoutDefaultDirectories(HMODULE module, LPCSTR name) {
+  const bool byName = !IS_INTRESOURCE(name);
+  if (byName && std::strcmp(name, "SetDefaultDllDirectories") == 0) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  ANSI_STRING nameString{};
+  if (byName) RtlInitAnsiString(&nameString, name);
+  void* address = nullptr;
+  const ULONG ordinal = byName ? 0 : static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(name));
+  if (LdrGetProcedureAddress(module, byName ? &nameString : nullptr, ordinal, &address) != 0) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<FARPROC>(address);
+}
+
+}  // namespace
+
+// Takes the place of the import-table entry that calls through dllimport read.
+extern "C" {
+decltype(&GetProcAddress) __imp_GetProcAddress = withoutDefaultDirectories;
+}
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "restricted") == 0) {
+    const argb::platform::LibrarySearchSetting setting =
+        argb::platform::restrictProcessLibrarySearch();
+    std::printf("system directory only: %s, current directory removed: %s\n",
+                setting.systemDirectoryOnly ? "yes" : "no",
+                setting.currentDirectoryRemoved ? "yes" : "no");
+  }
   HMODULE module = LoadLibraryW(L"nvapi64.dll");
   if (module == nullptr) {
     std::printf("not loaded: error %lu\n", GetLastError());
