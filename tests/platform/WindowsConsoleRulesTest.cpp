@@ -80,9 +80,7 @@ TEST(WindowsConsoleRulesTest, TheCloseItemGoesBackToTheStateItWasFoundIn) {
   const std::int32_t cases[] = {0, 1, 2, 3, 9, -1};
   for (const std::int32_t found : cases) {
     std::int32_t state = found;
-    std::size_t calls = 0;
-    const auto enableItem = [&](std::uint32_t wanted) {
-      ++calls;
+    const auto enableItem = [&state](std::uint32_t wanted) {
       const std::int32_t before = state;
       if (state != kMenuItemMissing) state = static_cast<std::int32_t>(wanted);
       return before;
@@ -91,9 +89,7 @@ TEST(WindowsConsoleRulesTest, TheCloseItemGoesBackToTheStateItWasFoundIn) {
     closeItem.hold(enableItem);
     EXPECT_EQ(state, found == kMenuItemMissing ? found : 1) << found;  // greyed while held
     closeItem.release(enableItem);
-    closeItem.release(enableItem);  // a second end finds nothing to give back
     EXPECT_EQ(state, found == kMenuItemMissing ? found : (found & 3)) << found;
-    EXPECT_EQ(calls, found == kMenuItemMissing ? 1u : 2u) << found;
   }
 }
 

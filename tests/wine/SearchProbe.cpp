@@ -7,34 +7,19 @@
 // of the search then keeps a copy planted there from being loaded.
 
 #include <windows.h>
-#include <winternl.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "platform/LibrarySearch.h"
 
-extern "C" NTSTATUS NTAPI LdrGetProcedureAddress(HMODULE module, const ANSI_STRING* name,
-                                                 ULONG ordinal, void** address);
-
 namespace {
 
-// kernel32's GetProcAddress for every caller in this program, the adapter's lookup among them.
-FARPROC WINAPI withoutDefaultDirectories(HMODULE module, LPCSTR name) {
-  const bool byName = !IS_INTRESOURCE(name);
-  if (byName && std::strcmp(name, "SetDefaultDllDirectories") == 0) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
-  }
-  ANSI_STRING nameString{};
-  if (byName) RtlInitAnsiString(&nameString, name);
-  void* address = nullptr;
-  const ULONG ordinal = byName ? 0 : static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(name));
-  if (LdrGetProcedureAddress(module, byName ? &nameString : nullptr, ordinal, &address) != 0) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
-  }
-  return reinterpret_cast<FARPROC>(address);
+// kernel32's GetProcAddress for every caller in this program, whose one lookup is the adapter's:
+// it answers as a Windows without the function does.
+FARPROC WINAPI withoutDefaultDirectories(HMODULE, LPCSTR) {
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
 }
 
 }  // namespace
