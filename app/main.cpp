@@ -15,10 +15,9 @@ int main() {
   // First: a library that the driver or a system library loads by a bare name must never come from
   // the program's folder or the current directory.
   platform::restrictProcessLibrarySearch();
-  const auto platform = platform::createSystemPlatform();
-  driver::TrustedLibraryLoader loader(platform->os());
-  platform->loadSystemLibrariesWith(loader);
-  driver::DriverFront driverFront(platform->os(), loader);
+  platform::SystemServices<driver::TrustedLibraryLoader> system;
+  const auto& platform = system.platform;
+  driver::DriverFront driverFront(platform->os(), system.loader);
   i2c::I2cTransport transport(driverFront, platform->sleeper());
   iap::UpdaterContext updaterContext(transport, platform->sleeper());
   app::UpdateSequence sequence(platform->console(), platform->sleeper(),

@@ -44,4 +44,24 @@ constexpr std::optional<std::uint32_t> closeItemStateToRestore(std::int32_t repo
   return static_cast<std::uint32_t>(reported) & (kMenuItemGrayed | kMenuItemDisabled);
 }
 
+// The Close item across the write phase: greyed at its start, and at its end given back in the
+// state it was found in, which may have been greyed or disabled by someone else. `enableItem` is
+// EnableMenuItem on the item by command: it takes a state and answers the one before, or
+// kMenuItemMissing.
+class CloseItemHold {
+ public:
+  template <typename EnableItem>
+  void hold(const EnableItem& enableItem) {
+    found_ = closeItemStateToRestore(enableItem(kMenuItemGrayed));
+  }
+  template <typename EnableItem>
+  void release(const EnableItem& enableItem) {
+    if (found_) enableItem(*found_);
+    found_.reset();
+  }
+
+ private:
+  std::optional<std::uint32_t> found_;
+};
+
 }  // namespace argb::platform

@@ -29,4 +29,18 @@ class Platform {
 
 std::unique_ptr<Platform> createSystemPlatform();
 
+// The running program's services, wired as the updater runs them: `Loader`, the trusted loading
+// of system libraries, is made on the services' own OsServices and handed to each service that
+// loads a library only when it needs it. The updater and the probes that run its pauses all start
+// here, so that a service left without the loader shows in them as it would in the updater.
+template <typename Loader>
+struct SystemServices {
+  SystemServices() { platform->loadSystemLibrariesWith(loader); }
+  SystemServices(const SystemServices&) = delete;
+  SystemServices& operator=(const SystemServices&) = delete;
+
+  const std::unique_ptr<Platform> platform = createSystemPlatform();
+  Loader loader{platform->os()};
+};
+
 }  // namespace argb::platform

@@ -36,16 +36,21 @@ bool isConsole(DWORD standardHandle) {
 }  // namespace
 
 int WindowsConsole::readKey() {
-  // A code is one byte; some C runtimes (Wine's) sign-extend a character's, which would make 'ÿ'
-  // read as input that has ended.
-  constexpr int kCodeMask = 0xFF;
-  return readKeyPress([] { return ::_getch() & kCodeMask; }, [] { return ::_kbhit() != 0; });
+  return readKeyPress([] { return ::_getch(); }, [] { return ::_kbhit() != 0; });
 }
 
 void WindowsConsole::discardTypedAhead() {
-  // _getch reads the console's own input, also when standard input is redirected.
-  const ConsoleInput input;
-  if (input.handle() != nullptr) ::FlushConsoleInputBuffer(input.handle());
+  const ConsoleInput console;
+  switch (typedAheadInput(console.handle() != nullptr, isConsole(STD_INPUT_HANDLE))) {
+    case TypedAheadInput::kConsoleInput:
+      ::FlushConsoleInputBuffer(console.handle());
+      break;
+    case TypedAheadInput::kStandardInput:
+      ::FlushConsoleInputBuffer(::GetStdHandle(STD_INPUT_HANDLE));
+      break;
+    case TypedAheadInput::kNone:
+      break;
+  }
 }
 
 bool WindowsConsole::outputIsInteractive() {

@@ -1,21 +1,23 @@
 #include "platform/windows/WindowsErrorText.h"
 
+#include "platform/ErrorTextConversion.h"
 #include "platform/windows/WindowsHeaders.h"
 
 namespace argb::platform {
 namespace {
 
 constexpr DWORD kLongestText = 512;
+static_assert(kSystemCodePage == CP_ACP);
 
-// The text in the code page the console shows the program's output in, so that it reads right on
-// a Windows of any language; without a console, the system's own code page.
+// The text as the console shows it, so that it reads right on a Windows of any language.
 std::string inConsoleCodePage(const wchar_t* text, int length) {
-  UINT codePage = ::GetConsoleOutputCP();
-  if (codePage == 0) codePage = CP_ACP;
-  const int size = ::WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+  const TextConversion conversion = errorTextConversion(::GetConsoleOutputCP());
+  const int size = ::WideCharToMultiByte(conversion.codePage, conversion.flags, text, length,
+                                         nullptr, 0, nullptr, nullptr);
   if (size <= 0) return {};
   std::string converted(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(codePage, 0, text, length, converted.data(), size, nullptr, nullptr);
+  ::WideCharToMultiByte(conversion.codePage, conversion.flags, text, length, converted.data(), size,
+                        nullptr, nullptr);
   return converted;
 }
 

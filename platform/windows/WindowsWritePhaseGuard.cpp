@@ -27,6 +27,12 @@ HMENU consoleWindowMenu() {
   return ::GetSystemMenu(::GetConsoleWindow(), FALSE);
 }
 
+std::int32_t enableCloseItem(std::uint32_t state) {
+  const HMENU menu = consoleWindowMenu();
+  return menu == nullptr ? kMenuItemMissing
+                         : ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | state);
+}
+
 }  // namespace
 
 void WindowsWritePhaseGuard::enterWritePhase() {
@@ -65,10 +71,7 @@ void WindowsWritePhaseGuard::holdConsoleWindow() {
         inputModeToRestore(mode, [this] { return readConsoleEditDefaults(loader_); });
   }
   // Closing the window would end the process halfway through the flash.
-  const HMENU menu = consoleWindowMenu();
-  closeItemOnRelease_ = closeItemStateToRestore(
-      menu == nullptr ? kMenuItemMissing
-                      : ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED));
+  closeItem_.hold(enableCloseItem);
 }
 
 void WindowsWritePhaseGuard::releaseConsoleWindow() {
@@ -77,11 +80,7 @@ void WindowsWritePhaseGuard::releaseConsoleWindow() {
     if (input.handle() != nullptr) ::SetConsoleMode(input.handle(), *inputModeOnRelease_);
     inputModeOnRelease_.reset();
   }
-  if (closeItemOnRelease_) {
-    const HMENU menu = consoleWindowMenu();
-    if (menu != nullptr) ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | *closeItemOnRelease_);
-    closeItemOnRelease_.reset();
-  }
+  closeItem_.release(enableCloseItem);
 }
 
 }  // namespace argb::platform

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "platform/ConsoleRestore.h"
 #include "platform/SystemLibraryLoader.h"
 #include "platform/WritePhaseGuard.h"
 #include "platform/windows/SessionEndHold.h"
@@ -33,7 +34,7 @@ class WindowsWritePhaseGuard final : public WritePhaseGuard {
   std::uint32_t shutdownFlagsOnRelease_ = 0;
   // Set while the console holds what the write phase changed.
   std::optional<std::uint32_t> inputModeOnRelease_;
-  std::optional<std::uint32_t> closeItemOnRelease_;
+  CloseItemHold closeItem_;
   SessionEndHold sessionEnd_;
 };
 

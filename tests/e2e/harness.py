@@ -112,13 +112,17 @@ class TerminalSession:
         self.process.stderr.close()
         return self.process.returncode
 
-    def type_key(self, keys, timeout=20.0):
-        """Types `keys` once the program is reading a key (its terminal is in raw mode)."""
+    def wait_for_key_read(self, timeout=20.0):
+        """Waits until the program is reading a key (its terminal is in raw mode)."""
         deadline = time.monotonic() + timeout
         while not self._waits_for_a_key():
             if time.monotonic() > deadline or self.process.poll() is not None:
                 raise AssertionError(f"the program did not wait for a key; output: {self.output!r}")
             self._pump(0.005)
+
+    def type_key(self, keys, timeout=20.0):
+        """Types `keys` once the program is reading a key."""
+        self.wait_for_key_read(timeout)
         os.write(self.master, keys.encode("latin-1") if isinstance(keys, str) else keys)
 
     def answer_and_close(self, answer, closing_key="x"):

@@ -239,6 +239,18 @@ class UpdateTest(unittest.TestCase):
         self.assert_updated()
         self.assertIn("valid", self.device_report())
 
+    def test_a_terminal_closed_at_the_closing_prompt_ends_the_run(self):
+        # The window closed after an update. SIGHUP is ignored from the update on, so only the key
+        # read, which fails at once on a terminal that is gone, can end the run: retried, it would
+        # spin without end.
+        session = self.update()
+        session.expect(CLOSING_PROMPT)
+        session.wait_for_key_read()
+        closed = time.monotonic()
+        session.hang_up()
+        self.assertEqual(session.wait_without_terminal(timeout=5), 0)
+        self.assertLess(time.monotonic() - closed, 1.0)
+
     def test_a_closed_pipe_or_a_stop_signal_cannot_cut_the_update_off(self):
         # printf Y | argb-fw-updater | reader, and once "Flash FW" is out the reader stops reading,
         # or a SIGTSTP comes straight to the program (in a process group of its own in this

@@ -2,11 +2,12 @@
 
 #include <cstddef>
 #include <deque>
-#include <utility>
+#include <tuple>
 
 #include "platform/ConsoleControlEvent.h"
 #include "platform/ConsoleKeyPress.h"
 #include "platform/ConsoleRestore.h"
+#include "platform/ErrorTextConversion.h"
 
 namespace argb::platform {
 namespace {
@@ -21,7 +22,10 @@ TEST(WindowsConsoleRulesTest, AKeyTakesASecondCodeOnlyWhenItIsAlreadyThere) {
                         {{0x00, 0x3B}, 0x00, 2},
                         {{0xE0, 0x48, 'y'}, 0xE0, 2},
                         {{0xE0}, 0xE0, 1},  // 'à' in 1252, alone
-                        {{'y', 0xE0, 0x48}, 'y', 1}};
+                        {{'y', 0xE0, 0x48}, 'y', 1},
+                        // From a C runtime that sign-extends: a cursor key, and 'ÿ' (not an end).
+                        {{-32, 0x48}, 0xE0, 2},
+                        {{-1, 'y'}, 0xFF, 1}};
   for (const Case& c : cases) {
     std::deque<int> codes = c.waiting;
     std::size_t reads = 0;
@@ -72,12 +76,43 @@ TEST(WindowsConsoleRulesTest, TheInputModeGoesBackAsFoundOrToTheConsolesDefaults
 }
 
 TEST(WindowsConsoleRulesTest, TheCloseItemGoesBackToTheStateItWasFoundIn) {
-  // Enabled, greyed, disabled, both; any other bit of the answer is not a state.
-  const std::pair<std::int32_t, std::uint32_t> cases[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {9, 1}};
-  for (const auto& [reported, restored] : cases) {
-    EXPECT_EQ(closeItemStateToRestore(reported), restored) << reported;
+  // Enabled, greyed, disabled, both, and an answer with another bit; no item at all (-1).
+  const std::int32_t cases[] = {0, 1, 2, 3, 9, -1};
+  for (const std::int32_t found : cases) {
+    std::int32_t state = found;
+    const auto enableItem = [&state](std::uint32_t wanted) {
+      const std::int32_t before = state;
+      if (state != kMenuItemMissing) state = static_cast<std::int32_t>(wanted);
+      return before;
+    };
+    CloseItemHold closeItem;
+    closeItem.hold(enableItem);
+    EXPECT_EQ(state, found == kMenuItemMissing ? found : 1) << found;  // greyed while held
+    closeItem.release(enableItem);
+    EXPECT_EQ(state, found == kMenuItemMissing ? found : (found & 3)) << found;
   }
-  EXPECT_EQ(closeItemStateToRestore(-1), std::nullopt);  // no item to give back
+}
+
+TEST(WindowsConsoleRulesTest, TypedAheadKeysAreDroppedWhereTheKeyReadsTakeThem) {
+  // Console input opened, standard input a console: the console's own input whenever it opened,
+  // standard input redirected (a file) included.
+  const std::tuple<bool, bool, TypedAheadInput> cases[] = {
+      {true, true, TypedAheadInput::kConsoleInput},
+      {true, false, TypedAheadInput::kConsoleInput},
+      {false, true, TypedAheadInput::kStandardInput},
+      {false, false, TypedAheadInput::kNone}};
+  for (const auto& [opened, standardIsConsole, flushed] : cases) {
+    EXPECT_EQ(typedAheadInput(opened, standardIsConsole), flushed) << opened << standardIsConsole;
+  }
+}
+
+TEST(WindowsConsoleRulesTest, AnErrorsReasonTakesTheConsolesCodePageWithoutFlags) {
+  // OEM pages beside other ANSI ones, UTF-8, and no console (0: the system's own page).
+  for (const std::uint32_t page : {850u, 866u, 437u, 65001u, 0u}) {
+    const TextConversion conversion = errorTextConversion(page);
+    EXPECT_EQ(conversion.codePage, page);
+    EXPECT_EQ(conversion.flags, 0u) << page;
+  }
 }
 
 }  // namespace

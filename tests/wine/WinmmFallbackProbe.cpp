@@ -1,6 +1,7 @@
-// Runs the updater's own timer fallback, as on a Windows without high-resolution timers: the
-// product's precise sleeper, timer services and trusted loading, with only the timer refused.
-// Prints whether the timer period was raised and where winmm.dll came from.
+// Runs the updater's timer fallback, as on a Windows without high-resolution timers (before
+// Windows 10 1803): the updater's own services, wired as the updater wires them, with only the
+// timer refused. Pauses 1 ms a few times, ends the services and prints where winmm.dll came from;
+// the test reads the timer period's calls around the pauses from Wine's call trace.
 //
 // Unlike the updater, it leaves the process-wide library search alone: restricted to system32, a
 // bare-name load of winmm.dll would come from there too, and the probe could not tell the timer
@@ -11,48 +12,34 @@
 #include <cstdio>
 
 #include "driver/TrustedLibraryLoader.h"
-#include "platform/PreciseSleeper.h"
-#include "platform/windows/WindowsOsServices.h"
-#include "platform/windows/WindowsTimerServices.h"
+#include "platform/Platform.h"
 
 namespace {
 
-using argb::platform::TimerHandle;
+constexpr int kPauses = 3;
 
-class WithoutHighResolutionTimer final : public argb::platform::TimerServices {
- public:
-  explicit WithoutHighResolutionTimer(TimerServices& system) : system_(system) {}
-
-  TimerHandle createHighResolutionTimer() override { return nullptr; }
-  bool waitTimer(TimerHandle timer, std::uint32_t ms) override {
-    return system_.waitTimer(timer, ms);
-  }
-  void closeTimer(TimerHandle timer) override { system_.closeTimer(timer); }
-  bool beginTimerPeriod(std::uint32_t ms) override {
-    periodRaised = system_.beginTimerPeriod(ms);
-    return periodRaised;
-  }
-  void endTimerPeriod(std::uint32_t ms) override { system_.endTimerPeriod(ms); }
-  void sleep(std::uint32_t ms) override { system_.sleep(ms); }
-
-  bool periodRaised = false;
-
- private:
-  TimerServices& system_;
-};
+// kernel32's CreateWaitableTimerExW for every caller in this program: it refuses the
+// high-resolution flag, the only timer the program asks for, as Windows before 10 1803 does.
+HANDLE WINAPI withoutHighResolutionTimer(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD) {
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return nullptr;
+}
 
 }  // namespace
 
+// Takes the place of the import-table entry that calls through dllimport read.
+extern "C" {
+decltype(&CreateWaitableTimerExW) __imp_CreateWaitableTimerExW = withoutHighResolutionTimer;
+}
+
 int main() {
-  argb::platform::WindowsOsServices os;
-  argb::driver::TrustedLibraryLoader loader(os);
-  argb::platform::WindowsTimerServices timers;
-  timers.loadSystemLibrariesWith(loader);
-  WithoutHighResolutionTimer withoutTimer(timers);
-  argb::platform::PreciseSleeper(withoutTimer).sleep(1);
   wchar_t path[MAX_PATH] = L"not loaded";
-  if (const HMODULE winmm = GetModuleHandleW(L"winmm.dll"))
-    GetModuleFileNameW(winmm, path, MAX_PATH);
-  std::printf("period raised: %s\n%ls\n", withoutTimer.periodRaised ? "yes" : "no", path);
+  {
+    const argb::platform::SystemServices<argb::driver::TrustedLibraryLoader> system;
+    for (int i = 0; i < kPauses; ++i) system.platform->sleeper().sleep(1);
+    if (const HMODULE winmm = GetModuleHandleW(L"winmm.dll"))
+      GetModuleFileNameW(winmm, path, MAX_PATH);
+  }
+  std::printf("%ls\n", path);
   return 0;
 }

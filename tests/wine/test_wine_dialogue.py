@@ -64,19 +64,22 @@ class WineDialogueTest(UpdaterTestCase):
         if os.path.exists(state_file):
             os.remove(state_file)
 
-    def start(self, label="", env=None, from_shell=False, output_on_terminal=False, **settings):
+    def start(self, label="", env=None, from_shell=False, output_on_terminal=False, command=None,
+              **settings):
+        """`command`: a command line for cmd that runs the updater (from_shell)."""
         # Paths reach the emulator inside Wine, so they are given in Windows form.
         run_env = {"ARGB_EMU_STATE": WinePrefix.windows_path("work", self.device + ".state")}
         run_env.update(emulator_settings(**settings))
         run_env.update(env or {})
-        run = WineRun(self.prefix, UPDATER, env=run_env, name=self.device + label,
-                      from_shell=from_shell, output_on_terminal=output_on_terminal)
+        run = WineRun(self.prefix, command or UPDATER, env=run_env, name=self.device + label,
+                      from_shell=from_shell or command is not None,
+                      output_on_terminal=output_on_terminal)
         # A run left waiting by a failed test would hold the lock against every later one.
         self.addCleanup(run.kill)
         return run
 
-    def answer(self, key, **settings):
-        run = self.start(**settings)
+    def answer(self, key, label="", **settings):
+        run = self.start(label, **settings)
         run.type_key(key, after=CONFIRMATION)
         return run
 
@@ -98,11 +101,16 @@ class WineDialogueTest(UpdaterTestCase):
                        "You pressed the 'n' key.\nExiting...\n" + CLOSING_PROMPT, 0)
 
     def test_answers_that_do_not_update(self):
-        # Enter counts as an invalid answer and is echoed as the raw CR it reads as.
-        for key, verdict, code in (("n", "Exiting...", 0), ("q", "Invalid input. Exiting...", 1),
-                                   ("\r", "Invalid input. Exiting...", 1)):
+        # Enter counts as an invalid answer and is echoed as the raw CR it reads as. 'ÿ' is 0xFF
+        # in code page 1252, which Wine's C runtime hands on as -1: still one key, no ending.
+        in_1252 = {"command": ["chcp", "1252", ">", "nul", "&", UPDATER],
+                   "env": {"LANG": "C.UTF-8"}}  # the terminal's keys as Wine's console reads them
+        for key, typed, verdict, code, settings in (
+                ("n", "n", "Exiting...", 0, {}), ("q", "q", "Invalid input. Exiting...", 1, {}),
+                ("\r", "\r", "Invalid input. Exiting...", 1, {}),
+                ("\xff", "\xc3\xbf", "Invalid input. Exiting...", 1, in_1252)):
             with self.subTest(key=key):
-                run = self.answer(key)
+                run = self.answer(typed, label=f"-{ord(key)}", **settings)
                 run.type_key(" ", after=CLOSING_PROMPT)
                 self.assertRun(run, READ_AS_05 + CONFIRMATION +
                                f"You pressed the '{key}' key.\n{verdict}\n" + CLOSING_PROMPT, code)
@@ -119,12 +127,18 @@ class WineDialogueTest(UpdaterTestCase):
     def test_keys_typed_during_the_update_do_not_close_it(self):
         # Wine's console reads the terminal only from the first key read on, so a key typed
         # before the question still answers it there; from then on it holds typed keys as
-        # Windows does, and the closing prompt drops them.
-        run = self.answer("y", **SLOW_FLASH)
-        run.type_key("k", after="Flash FW\n")
-        self.assertTrue(run.still_running(after=CLOSING_PROMPT))
-        run.type_key("x", after=CLOSING_PROMPT)
-        self.assertRun(run, UPDATED, 0)
+        # Windows does, and the closing prompt drops them. With standard input redirected from a
+        # file the keys are still read from the console, and dropped there.
+        open(os.path.join(self.prefix.work_dir, "empty.txt"), "w").close()
+        from_file = [UPDATER, "<", WinePrefix.windows_path("work", "empty.txt")]
+        for label, command in (("", None), ("-redirected", from_file)):
+            with self.subTest(standard_input=label or "console"):
+                self.new_device(self.device + label)
+                run = self.answer("y", command=command, **SLOW_FLASH)
+                run.type_key("k", after="Flash FW\n")
+                self.assertTrue(run.still_running(after=CLOSING_PROMPT))
+                run.type_key("x", after=CLOSING_PROMPT)
+                self.assertRun(run, UPDATED, 0)
 
     def test_controller_of_another_version_fails_the_gate(self):
         run = self.start(VERSION="41.70.00.09")

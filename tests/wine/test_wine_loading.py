@@ -9,10 +9,11 @@ import re
 import shutil
 import unittest
 
+from test_wine_dialogue import RELAY_CALL
 from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, DLL_OVERRIDES, DRIVER_NAME,
                           EMULATED_DRIVER, PLANTED_DRIVER, PLANTED_HELPER, PLANTED_WINMM,
-                          SEARCH_PROBE, UPDATER_NAME, WINMM_FALLBACK_PROBE, WinePrefix, WineRun,
-                          crlf, shared_prefix)
+                          SEARCH_PROBE, SYSTEM_CALLERS, UPDATER_NAME, WINMM_FALLBACK_PROBE,
+                          WinePrefix, WineRun, crlf, shared_prefix)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 SYSTEM32 = "C:\\windows\\system32\\"
@@ -25,6 +26,12 @@ GENERATIONS = ("win10", "win7")
 WIDE_STRING = r'L"((?:[^"\\]|\\.)*)"'
 LOAD_TRACE = re.compile(
     r"load_dll looking for " + WIDE_STRING + r" in (?:" + WIDE_STRING + r"|\(null\))")
+
+
+def traced_calls(trace, functions):
+    """The calls of these functions in a call trace, in order, as "name(arguments)"."""
+    return [f"{name}({arguments})" for _, name, arguments in RELAY_CALL.findall(trace)
+            if name in functions]
 
 
 def loaded_mark(library):
@@ -174,23 +181,46 @@ class PlantedDriverTest(unittest.TestCase):
                 self.assertEqual((code, marked), (0, [loaded] if loaded else []))
 
     def test_the_timer_fallback_takes_winmm_from_system32(self):
-        # The product's fallback itself, in a probe that has no high-resolution timer, with a
-        # planted winmm.dll beside it and Wine told to prefer native copies.
+        # The updater's services as the updater wires them, in a probe whose high-resolution timer
+        # is refused, with a planted winmm.dll beside it and Wine told to prefer native copies.
+        # Wine's timeEndPeriod(1) succeeds without a begin, so only the calls show the period
+        # raised around the pauses and given back after them.
         probe_dir = os.path.join(self.prefix.drive_c, "winmm-probe")
         os.makedirs(probe_dir, exist_ok=True)
         shutil.copy(WINMM_FALLBACK_PROBE, os.path.join(probe_dir, "probe.exe"))
         shutil.copy(PLANTED_WINMM, os.path.join(probe_dir, "winmm.dll"))
         planted_marker = loaded_mark(os.path.join(probe_dir, "winmm.dll"))
         probe = WinePrefix.windows_path("winmm-probe", "probe.exe")
-        native_first = {"WINEDLLOVERRIDES": DLL_OVERRIDES + ";winmm=n,b"}
+        period_calls = ("timeBeginPeriod", "timeEndPeriod", "Sleep")
+        env = self.prefix.trace_calls(period_calls, not_from=SYSTEM_CALLERS)
+        env["WINEDLLOVERRIDES"] = DLL_OVERRIDES + ";winmm=n,b"
         for version in GENERATIONS:
             with self.subTest(version=version):
                 self.prefix.set_windows_version(version)
                 self.remove(planted_marker)
-                output, code = WineRun(self.prefix, probe, cwd=probe_dir, env=native_first,
-                                       name="winmm-probe").wait()
-                self.assertEqual((output.lower(), code, os.path.exists(planted_marker)), (
-                    crlf("period raised: yes\n" + SYSTEM32 + "winmm.dll\n").lower(), 0, False))
+                run = WineRun(self.prefix, probe, cwd=probe_dir, env=env, name="winmm-probe")
+                output, code = run.wait()
+                self.assertEqual((output.lower(), code, os.path.exists(planted_marker)),
+                                 (crlf(SYSTEM32 + "winmm.dll\n").lower(), 0, False))
+                self.assertEqual(traced_calls(run.errors(), period_calls),
+                                 ["timeBeginPeriod(00000001)"] + ["Sleep(00000001)"] * 3 +
+                                 ["timeEndPeriod(00000001)"])
+
+    def test_without_set_default_dll_directories_the_current_directory_leaves_the_search(self):
+        # The program's own search setting, in a probe that finds no SetDefaultDllDirectories, as
+        # on Windows 7 without KB2533623: there SetDllDirectoryW takes the current directory out
+        # of the search with an empty text and puts it back with a null one. Wine searches the
+        # current directory after either, so its call trace, not a planted copy, shows which.
+        shutil.copy(SEARCH_PROBE, os.path.join(self.probe_dir, "search-probe.exe"))
+        functions = ("SetDefaultDllDirectories", "SetDllDirectoryW")
+        env = dict(self.env, **self.prefix.trace_calls(functions, not_from=SYSTEM_CALLERS))
+        run = WineRun(self.prefix, [WinePrefix.windows_path("probe", "search-probe.exe"),
+                                    "restricted"], cwd=self.cwd, env=env, name="probe-restricted")
+        output, _ = run.wait()
+        self.assertTrue(output.startswith(crlf(
+            "system directory only: no, current directory removed: yes\n")), output)
+        self.assertEqual([re.sub(r"\(\w+ ", "(", call) for call in
+                          traced_calls(run.errors(), functions)], ['SetDllDirectoryW(L"")'])
 
     def test_without_a_system32_driver_none_is_loaded(self):
         self.plant()
