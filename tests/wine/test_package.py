@@ -3,6 +3,7 @@ given, and its refusal to package the substitute image."""
 
 import binascii
 import hashlib
+import io
 import os
 import re
 import shutil
@@ -62,18 +63,6 @@ def package(output_dir, password="", **settings):
                           capture_output=True, text=True, env=env)
 
 
-def change_entry(package_file, name, change):
-    """Gives the zip's entry `name` (added where missing) the contents change(its contents)."""
-    with zipfile.ZipFile(package_file) as package_zip:
-        entries = {entry.filename: (entry, package_zip.read(entry))
-                   for entry in package_zip.infolist()}
-    entry, data = entries.get(name, (zipfile.ZipInfo(name), b""))
-    entries[name] = (entry, change(data))
-    with zipfile.ZipFile(package_file, "w") as package_zip:
-        for entry, data in entries.values():
-            package_zip.writestr(entry, data)
-
-
 def matching_sums(folder):
     """SHA256SUMS rewritten to fit the folder's files, as a forger would."""
     path = os.path.join(folder, "SHA256SUMS")
@@ -83,15 +72,88 @@ def matching_sums(folder):
                         for name in names)
 
 
+def certificate_table(data):
+    """Where the security directory, fifth of the PE32+ optional header's data directories, lies
+    and where the certificate table it points to starts."""
+    directory = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 112 + 4 * 8
+    return directory, struct.unpack_from("<I", data, directory)[0]
+
+
 def damage_signature(program):
     """One bit flipped near the end of the signature's PKCS#7 data: the signed value."""
     data = bytearray(program)
-    header = struct.unpack_from("<I", data, 0x3C)[0] + 24
-    # The security directory, fifth of the PE32+ optional header's data directories.
-    table = struct.unpack_from("<I", data, header + 112 + 4 * 8)[0]
+    table = certificate_table(data)[1]
     der_end = table + 8 + 4 + struct.unpack_from(">H", data, table + 8 + 2)[0]
     data[der_end - 10] ^= 1
     return bytes(data)
+
+
+def pad_certificate_table(program):
+    """112 zero bytes more in the certificate table, after the signature, its lengths to match."""
+    data = bytearray(program + bytes(112))
+    directory, table = certificate_table(data)
+    for at in (directory + 4, table):
+        struct.pack_into("<I", data, at, struct.unpack_from("<I", data, at)[0] + 112)
+    return bytes(data)
+
+
+def osslsigncode(*argv):
+    """A change of a program: osslsigncode's command on it."""
+    def change(program):
+        with tempfile.TemporaryDirectory() as work:
+            before, after = os.path.join(work, "in.exe"), os.path.join(work, "out.exe")
+            with open(before, "wb") as file:
+                file.write(program)
+            subprocess.run(["osslsigncode", *argv, "-in", before, "-out", after], check=True,
+                           capture_output=True)
+            return read(after)
+    return change
+
+
+def rewritten(level=9, before=lambda package_zip, entry: None,
+              after=lambda package_zip, entry: None, **changes):
+    """A change of a zip: written again from its entries by zipfile, at the deflate level, with
+    before() and after() changing what is written around each entry, and the entry of each keyword
+    (added where missing) changed to change(its contents)."""
+    def rewrite(data):
+        with zipfile.ZipFile(io.BytesIO(data)) as package_zip:
+            entries = {entry.filename: (entry, package_zip.read(entry))
+                       for entry in package_zip.infolist()}
+        for name, change in changes.items():
+            entry, contents = entries.get(name, (zipfile.ZipInfo(name), b""))
+            entries[name] = (entry, change(contents))
+        package_file = io.BytesIO()
+        with zipfile.ZipFile(package_file, "w") as package_zip:
+            for entry, contents in entries.values():
+                before(package_zip, entry)
+                package_zip.writestr(entry, contents, compresslevel=level)
+                after(package_zip, entry)
+        return package_file.getvalue()
+    return rewrite
+
+
+def gap_after(package_zip, entry):
+    package_zip.fp.write(bytes(300))
+    package_zip.start_dir = package_zip.fp.tell()
+
+
+def hidden_entry_after(package_zip, entry):
+    if entry.filename == PROGRAM:
+        package_zip.writestr("setup-helper.cmd", b"@echo off")
+        del package_zip.NameToInfo[package_zip.filelist.pop().filename]
+
+
+def changed(name, change):
+    """A change of a release folder: its file `name` becomes change(its bytes), and SHA256SUMS is
+    then rewritten to fit, as a forger would, unless it is the file changed."""
+    def apply(release):
+        path = os.path.join(release, name)
+        data = change(read(path))
+        with open(path, "wb") as file:
+            file.write(data)
+        if name != "SHA256SUMS":
+            matching_sums(release)
+    return apply
 
 
 FIELD_CHECK_ZIP = f"argb-fw-updater-{VERSION}-field-check.zip"
@@ -193,13 +255,26 @@ class SigningTest(UpdaterTestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="argb-signing-")
         cls.addClassCleanup(shutil.rmtree, cls.folder)
-        cls.certificate, cls.pkcs12, key = (os.path.join(cls.folder, name)
-                                            for name in ("signer.pem", "signer.p12", "signer.key"))
-        for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                         "/CN=Throwaway signer", "-keyout", key, "-out", cls.certificate],
-                        ["pkcs12", "-export", "-inkey", key, "-in", cls.certificate, "-out",
-                         cls.pkcs12, "-passout", "pass:right"]):
-            subprocess.run(["openssl"] + command, check=True, capture_output=True)
+        # The signer, pinned; another that the CA file trusts too, never pinned.
+        cls.certificate, cls.pkcs12, cls.other_pkcs12 = (
+            os.path.join(cls.folder, name) for name in ("signer.pem", "signer.p12", "other.p12"))
+        for subject, name in (("Throwaway signer", "signer"), ("Other trusted signer", "other")):
+            key, certificate = (os.path.join(cls.folder, name + suffix) for suffix in (".key", ".pem"))
+            for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                             f"/CN={subject}", "-keyout", key, "-out", certificate],
+                            ["pkcs12", "-export", "-inkey", key, "-in", certificate, "-out",
+                             os.path.join(cls.folder, name + ".p12"), "-passout", "pass:right"]):
+                subprocess.run(["openssl"] + command, check=True, capture_output=True)
+        cls.cafile, cls.pins = os.path.join(cls.folder, "trusted.pem"), os.path.join(cls.folder, "pins")
+        with open(cls.cafile, "wb") as trusted:
+            trusted.write(read(cls.certificate) + read(os.path.join(cls.folder, "other.pem")))
+        der = subprocess.run(["openssl", "x509", "-in", cls.certificate, "-outform", "DER"],
+                             check=True, capture_output=True).stdout
+        cls.fingerprint = hashlib.sha256(der).hexdigest()
+        with open(cls.pins, "w", encoding="ascii") as pins:
+            # The form a person copies from a certificate viewer: colons, capitals.
+            pins.write(f"# The throwaway signer\n{cls.fingerprint.upper()[:2]}:"
+                       f"{cls.fingerprint.upper()[2:]}\n")
         cls.signed_dir = os.path.join(cls.folder, "signed")
         cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
                              IMAGE_IS_SUBSTITUTE="OFF")
@@ -237,30 +312,114 @@ class SigningTest(UpdaterTestCase):
         # The build's own unsigned package stands in for the rebuild.
         rebuilt = os.path.join(self.folder, "rebuilt")
         self.assertEqual(package(rebuilt, IMAGE_IS_SUBSTITUTE="OFF").returncode, 0)
-        guide_told = ("README.txt", lambda guide: guide + b"Then run setup-helper.cmd as admin.")
-        for case, entry_change, expected in (
-                ("unchanged", None, "signed by /CN=Throwaway signer"),
-                ("guide changed", guide_told, "README.txt in"),
-                ("file added", ("setup-helper.cmd", lambda _: b"@echo off"), "setup-helper.cmd"),
-                ("signature damaged", (PROGRAM, damage_signature), "signature does not verify")):
+        release_zip = os.path.basename(PACKAGE)
+        # The forger's zip writer gives the package's bytes unless told otherwise.
+        self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
+        sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
+        extra = b"\xfe\xca\x04\x00mine"
+        signed = "The release is the rebuild, signed: "
+        for case, source, change, expected in (
+                ("unchanged signed", self.signed_dir, None,
+                 f"{signed}{release_zip} signed by /CN=Throwaway signer (SHA-256 {self.fingerprint})"),
+                ("unchanged unsigned", rebuilt, None, "The rebuild is identical to the release"),
+                ("sha256sum -b form", self.signed_dir,
+                 changed("SHA256SUMS", lambda sums: sums.replace(b"  ", b" *")), signed),
+                ("appended", self.signed_dir, changed(release_zip, lambda data: data + bytes(64)),
+                 "64 bytes after its end record"),
+                ("appended unsigned", rebuilt, changed(release_zip, lambda data: data + b"PK"),
+                 "2 bytes after its end record"),
+                ("zip comment", self.signed_dir,
+                 changed(release_zip, lambda data: data[:-2] + b"\x03\x00new"), "in its end record"),
+                ("zip comment unsigned", rebuilt,
+                 changed(release_zip, lambda data: data[:-2] + b"\x03\x00new"), "in its end record"),
+                ("1 KB in front", self.signed_dir,
+                 changed(release_zip, lambda data: bytes(1024) + data), "1024 bytes put in front"),
+                ("another zip in front", self.signed_dir,
+                 changed(release_zip, lambda data: read(os.path.join(
+                     self.signed_dir, FIELD_CHECK_ZIP)) + data), "bytes put in front"),
+                ("local extra field", self.signed_dir, changed(release_zip, rewritten(
+                    before=lambda _, entry: setattr(entry, "extra", extra),
+                    after=lambda _, entry: setattr(entry, "extra", b""))),
+                 f"local header of {PROGRAM}"),
+                ("central extra field", self.signed_dir, changed(release_zip, rewritten(
+                    after=lambda _, entry: setattr(entry, "extra", extra))),
+                 f"central directory record of {PROGRAM}"),
+                ("entry comment", self.signed_dir, changed(release_zip, rewritten(
+                    after=lambda _, entry: setattr(entry, "comment", b"run setup-helper.cmd"))),
+                 f"central directory record of {PROGRAM}"),
+                ("gap bytes", self.signed_dir, changed(release_zip, rewritten(after=gap_after)),
+                 "local header of README.txt"),
+                ("hidden local entry", self.signed_dir,
+                 changed(release_zip, rewritten(after=hidden_entry_after)),
+                 "local header of README.txt"),
+                ("re-deflated", self.signed_dir, changed(release_zip, rewritten(level=1)),
+                 f"local header of {PROGRAM}"),
+                ("guide changed", self.signed_dir, changed(release_zip, rewritten(**{
+                    "README.txt": lambda guide: guide + b"Then run setup-helper.cmd as admin."})),
+                 "README.txt in"),
+                ("file added", self.signed_dir, changed(release_zip, rewritten(**{
+                    "setup-helper.cmd": lambda _: b"@echo off"})), "setup-helper.cmd"),
+                ("signature damaged", self.signed_dir,
+                 changed(release_zip, rewritten(**{PROGRAM: damage_signature})),
+                 "signature does not verify"),
+                ("nested signature", self.signed_dir, changed(release_zip, rewritten(**{
+                    PROGRAM: osslsigncode(*sign, self.other_pkcs12, "-nest")})),
+                 "nested second signature"),
+                ("unauthenticated blob", self.signed_dir, changed(release_zip, rewritten(**{
+                    PROGRAM: osslsigncode("add", "-addUnauthenticatedBlob")})),
+                 "unauthenticated attribute"),
+                ("padded certificate table", self.signed_dir,
+                 changed(release_zip, rewritten(**{PROGRAM: pad_certificate_table})),
+                 f"{PROGRAM} in {release_zip} is not the rebuilt program with its signature"),
+                ("another trusted signer", self.signed_dir, changed(release_zip, rewritten(**{
+                    PROGRAM: osslsigncode(*sign, self.other_pkcs12)})),
+                 "signed by /CN=Other trusted signer, SHA-256 "),
+                ("the repository's pins", self.signed_dir,
+                 lambda _: {"ARGB_RELEASE_SIGNERS": ""},
+                 f"SHA-256 {self.fingerprint}, which "
+                 f"{os.path.abspath(os.path.join(SOURCE, 'package', 'release-signers.txt'))} does "
+                 f"not pin"),
+                ("field check signed", self.signed_dir, changed(FIELD_CHECK_ZIP, rewritten(**{
+                    "argb-field-check.exe": osslsigncode(*sign, self.pkcs12)})),
+                 f"argb-field-check.exe in {FIELD_CHECK_ZIP} carries a signature; the build "
+                 f"never signs it"),
+                ("BUILDINFO commit changed", self.signed_dir, changed("BUILDINFO", lambda text: re.sub(
+                    rb"(?m)^commit: \w+", b"commit: " + b"1" * 40, text)),
+                 f"BUILDINFO names the commit {'1' * 40}"),
+                ("SHA256SUMS line", self.signed_dir,
+                 changed("SHA256SUMS", lambda sums: sums + b"BUILDINFO: OK\n"), "line 5 is not"),
+                ("SHA256SUMS path", self.signed_dir,
+                 changed("SHA256SUMS", lambda sums: sums.replace(b"  BUILDINFO", b"  ../BUILDINFO")),
+                 "names ../BUILDINFO, not a file beside it"),
+                ("SHA256SUMS twice", self.signed_dir,
+                 changed("SHA256SUMS", lambda sums: sums + sums.splitlines(True)[0]), "twice")):
             with self.subTest(case):
                 release = os.path.join(self.folder, case)
-                shutil.copytree(self.signed_dir, release, ignore=shutil.ignore_patterns("_*"))
-                if entry_change:
-                    change_entry(os.path.join(release, os.path.basename(PACKAGE)), *entry_change)
-                    matching_sums(release)
+                shutil.copytree(source, release, ignore=shutil.ignore_patterns("_*"))
+                env = {**os.environ, "ARGB_RELEASE_SIGNERS": self.pins,
+                       **((change and change(release)) or {})}
                 result = subprocess.run(
                     [sys.executable, COMPARE, "before", release], capture_output=True, text=True)
-                self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
-                result = subprocess.run([sys.executable, COMPARE, "compare", release, rebuilt,
-                                         "--cafile", self.certificate], capture_output=True,
-                                        text=True)
-                output = (result.stdout if case == "unchanged" else result.stderr).splitlines()
-                self.assertEqual((result.returncode != 0, len(output)),
-                                 (case != "unchanged", 1), result.stdout + result.stderr)
+                if result.returncode == 0:
+                    self.assertEqual(result.stdout, "", result.stderr)
+                    result = subprocess.run(
+                        [sys.executable, COMPARE, "compare", release, rebuilt, "--cafile",
+                         self.cafile], capture_output=True, text=True, env=env)
+                accepted = expected.startswith("The re")
+                output = (result.stdout if accepted else result.stderr).splitlines()
+                self.assertEqual((result.returncode == 0, len(output)), (accepted, 1),
+                                 result.stdout + result.stderr)
                 self.assertIn(expected, output[0])
+        # The unchanged signed release, made with a source date other than the commit's, goes
+        # through the user's whole check: BUILDINFO's date and this checkout's build.
+        result = subprocess.run([REBUILD, os.path.join(self.folder, "unchanged signed")],
+                                capture_output=True, text=True,
+                                env=dict(os.environ, ARGB_RELEASE_SIGNERS=self.pins,
+                                         ARGB_RELEASE_CAFILE=self.cafile))
+        self.assertIn(f"{signed}{release_zip} signed by /CN=Throwaway signer", result.stdout,
+                      result.stderr)
         # A release of another toolchain: named before the build, which goes on.
-        buildinfo = os.path.join(self.folder, "unchanged", "BUILDINFO")
+        buildinfo = os.path.join(self.folder, "unchanged signed", "BUILDINFO")
         record = re.sub(r"(?m)^(Debian package cmake: ).*$", r"\g<1>0.1-other",
                         read(buildinfo).decode())
         with open(buildinfo, "w", encoding="ascii") as file:
