@@ -74,9 +74,10 @@ def record(release):
         return dict(line.rstrip("\n").split(": ", 1) for line in lines if ": " in line)
 
 
-def check_commit(release, checkout):
+def check_record(release, checkout):
     """The release must be of the commit this checkout builds, down to "with changes not committed",
-    which both sides write alike: such a release is only ever rebuilt from the same changed tree."""
+    which both sides write alike: such a release is only ever rebuilt from the same changed tree.
+    Without a BUILDINFO the release claims no commit; the bytes still decide."""
     values = record(release)
     if values is None:
         return
@@ -84,6 +85,9 @@ def check_commit(release, checkout):
     if values.get("commit") != here:
         raise Differs(f"{BUILDINFO} names the commit {values.get('commit', '(none)')}, this "
                       f"checkout is {here}: check out the released commit")
+    # The rebuild's SOURCE_DATE_EPOCH.
+    if not re.fullmatch(r"[0-9]{1,11}", values.get("source date", "")):
+        raise Differs(f"{BUILDINFO}'s source date is not a count of seconds")
 
 
 def toolchain_differences(release):
@@ -332,7 +336,7 @@ def main():
     try:
         if args.step == "before":
             check_folder(args.release)
-            check_commit(args.release, CHECKOUT)
+            check_record(args.release, CHECKOUT)
             for difference in toolchain_differences(args.release):
                 print(f"{BUILDINFO}: {difference}; a difference in the result is then expected.")
         else:

@@ -386,6 +386,9 @@ class SigningTest(UpdaterTestCase):
                 ("BUILDINFO commit changed", self.signed_dir, changed("BUILDINFO", lambda text: re.sub(
                     rb"(?m)^commit: \w+", b"commit: " + b"1" * 40, text)),
                  f"BUILDINFO names the commit {'1' * 40}"),
+                ("BUILDINFO date changed", self.signed_dir, changed("BUILDINFO", lambda text: re.sub(
+                    rb"(?m)^source date: .*$", b"source date: $(reboot)", text)),
+                 "BUILDINFO's source date is not a count of seconds"),
                 ("SHA256SUMS line", self.signed_dir,
                  changed("SHA256SUMS", lambda sums: sums + b"BUILDINFO: OK\n"), "line 5 is not"),
                 ("SHA256SUMS path", self.signed_dir,
