@@ -278,7 +278,10 @@ def compare_zip(name, released, rebuilt, cafile):
         except (zipfile.BadZipFile, zlib.error, NotImplementedError, RuntimeError, ValueError,
                 EOFError) as error:
             raise Differs(f"{name} cannot be read: {error}") from None
+        # BUILDINFO's source date, which the rebuild takes.
         date_time = rebuilt_zip.infolist()[0].date_time
+        if {entry.date_time for entry in release_zip.infolist()} != {date_time}:
+            raise Differs(f"{name}: the times of its entries are not the rebuilt ones")
     signers = []
     expected = dict(rebuilt_entries)
     program = released_entries.get(PROGRAM)
