@@ -34,6 +34,7 @@ UNSIGNED_NOTE = "This copy is not signed"
 PROGRAM = "argb-fw-updater.exe"
 DEBUG_FILE = PROGRAM + ".debug"
 NOTICES = "THIRD-PARTY-NOTICES.txt"
+SUMS = "SHA256SUMS"
 
 
 def read(path):
@@ -132,17 +133,6 @@ def rewritten(level=9, before=lambda package_zip, entry: None,
     return rewrite
 
 
-def gap_after(package_zip, entry):
-    package_zip.fp.write(bytes(300))
-    package_zip.start_dir = package_zip.fp.tell()
-
-
-def hidden_entry_after(package_zip, entry):
-    if entry.filename == PROGRAM:
-        package_zip.writestr("setup-helper.cmd", b"@echo off")
-        del package_zip.NameToInfo[package_zip.filelist.pop().filename]
-
-
 def changed(name, change):
     """A change of a release folder: its file `name` becomes change(its bytes), and SHA256SUMS is
     then rewritten to fit, as a forger would, unless it is the file changed."""
@@ -151,7 +141,7 @@ def changed(name, change):
         data = change(read(path))
         with open(path, "wb") as file:
             file.write(data)
-        if name != "SHA256SUMS":
+        if name != SUMS:
             matching_sums(release)
     return apply
 
@@ -256,25 +246,25 @@ class SigningTest(UpdaterTestCase):
         cls.folder = tempfile.mkdtemp(prefix="argb-signing-")
         cls.addClassCleanup(shutil.rmtree, cls.folder)
         # The signer, pinned; another that the CA file trusts too, never pinned.
-        cls.certificate, cls.pkcs12, cls.other_pkcs12 = (
-            os.path.join(cls.folder, name) for name in ("signer.pem", "signer.p12", "other.p12"))
+        cls.certificate, cls.pkcs12, cls.other_pkcs12, cls.cafile, cls.pins = (
+            os.path.join(cls.folder, name)
+            for name in ("signer.pem", "signer.p12", "other.p12", "trusted.pem", "pins"))
         for subject, name in (("Throwaway signer", "signer"), ("Other trusted signer", "other")):
-            key, certificate = (os.path.join(cls.folder, name + suffix) for suffix in (".key", ".pem"))
+            key, pem = (os.path.join(cls.folder, name + suffix) for suffix in (".key", ".pem"))
             for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                             f"/CN={subject}", "-keyout", key, "-out", certificate],
-                            ["pkcs12", "-export", "-inkey", key, "-in", certificate, "-out",
+                             f"/CN={subject}", "-keyout", key, "-out", pem],
+                            ["pkcs12", "-export", "-inkey", key, "-in", pem, "-out",
                              os.path.join(cls.folder, name + ".p12"), "-passout", "pass:right"]):
                 subprocess.run(["openssl"] + command, check=True, capture_output=True)
-        cls.cafile, cls.pins = os.path.join(cls.folder, "trusted.pem"), os.path.join(cls.folder, "pins")
-        with open(cls.cafile, "wb") as trusted:
-            trusted.write(read(cls.certificate) + read(os.path.join(cls.folder, "other.pem")))
+            with open(cls.cafile, "ab") as trusted:
+                trusted.write(read(pem))
         der = subprocess.run(["openssl", "x509", "-in", cls.certificate, "-outform", "DER"],
                              check=True, capture_output=True).stdout
         cls.fingerprint = hashlib.sha256(der).hexdigest()
         with open(cls.pins, "w", encoding="ascii") as pins:
-            # The form a person copies from a certificate viewer: colons, capitals.
-            pins.write(f"# The throwaway signer\n{cls.fingerprint.upper()[:2]}:"
-                       f"{cls.fingerprint.upper()[2:]}\n")
+            # As a certificate viewer shows it: colons, capitals.
+            pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
+                       f"{cls.fingerprint[2:]}\n")
         cls.signed_dir = os.path.join(cls.folder, "signed")
         cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
                              IMAGE_IS_SUBSTITUTE="OFF")
@@ -316,89 +306,83 @@ class SigningTest(UpdaterTestCase):
         # The forger's zip writer gives the package's bytes unless told otherwise.
         self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
         sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
-        extra = b"\xfe\xca\x04\x00mine"
         signed = "The release is the rebuild, signed: "
-        for case, source, change, expected in (
-                ("unchanged signed", self.signed_dir, None,
-                 f"{signed}{release_zip} signed by /CN=Throwaway signer (SHA-256 {self.fingerprint})"),
-                ("unchanged unsigned", rebuilt, None, "The rebuild is identical to the release"),
-                ("sha256sum -b form", self.signed_dir,
-                 changed("SHA256SUMS", lambda sums: sums.replace(b"  ", b" *")), signed),
-                ("appended", self.signed_dir, changed(release_zip, lambda data: data + bytes(64)),
-                 "64 bytes after its end record"),
-                ("appended unsigned", rebuilt, changed(release_zip, lambda data: data + b"PK"),
-                 "2 bytes after its end record"),
-                ("zip comment", self.signed_dir,
-                 changed(release_zip, lambda data: data[:-2] + b"\x03\x00new"), "in its end record"),
-                ("zip comment unsigned", rebuilt,
-                 changed(release_zip, lambda data: data[:-2] + b"\x03\x00new"), "in its end record"),
-                ("1 KB in front", self.signed_dir,
-                 changed(release_zip, lambda data: bytes(1024) + data), "1024 bytes put in front"),
-                ("another zip in front", self.signed_dir,
-                 changed(release_zip, lambda data: read(os.path.join(
-                     self.signed_dir, FIELD_CHECK_ZIP)) + data), "bytes put in front"),
-                ("local extra field", self.signed_dir, changed(release_zip, rewritten(
-                    before=lambda _, entry: setattr(entry, "extra", extra),
-                    after=lambda _, entry: setattr(entry, "extra", b""))),
+
+        def zipped(change, name=release_zip):
+            return changed(name, change)
+
+        def program(change):
+            return zipped(rewritten(**{PROGRAM: change}))
+
+        def setting(field, value=b"\xfe\xca\x04\x00mine"):
+            return lambda _, entry: setattr(entry, field, value)
+
+        def hide_entry(package_zip, entry):
+            if entry.filename == PROGRAM:
+                package_zip.writestr("setup-helper.cmd", b"@echo off")
+                del package_zip.NameToInfo[package_zip.filelist.pop().filename]
+
+        def gap(package_zip, _):
+            package_zip.fp.write(bytes(300))
+            package_zip.start_dir = package_zip.fp.tell()
+        # The cases named "... unsigned" change the unsigned package, the others the signed one.
+        for case, change, expected in (
+                ("unchanged signed", None,
+                 f"{signed}{release_zip} signed by /CN=Throwaway signer "
+                 f"(SHA-256 {self.fingerprint})"),
+                ("unchanged unsigned", None, "The rebuild is identical to the release"),
+                ("sha256sum -b", changed(SUMS, lambda sums: sums.replace(b"  ", b" *")), signed),
+                ("appended", zipped(lambda data: data + bytes(64)), "64 bytes after its end"),
+                ("appended unsigned", zipped(lambda data: data + b"PK"), "2 bytes after its end"),
+                ("zip comment", zipped(lambda data: data[:-2] + b"\3\0new"), "in its end record"),
+                ("comment unsigned", zipped(lambda data: data[:-2] + b"\3\0new"), "its end record"),
+                ("1 KB in front", zipped(lambda data: bytes(1024) + data), "1024 bytes put in"),
+                ("another zip in front", zipped(lambda data: read(os.path.join(
+                    self.signed_dir, FIELD_CHECK_ZIP)) + data), "bytes put in front"),
+                ("local extra field", zipped(rewritten(before=setting("extra"),
+                                                       after=setting("extra", b""))),
                  f"local header of {PROGRAM}"),
-                ("central extra field", self.signed_dir, changed(release_zip, rewritten(
-                    after=lambda _, entry: setattr(entry, "extra", extra))),
+                ("central extra field", zipped(rewritten(after=setting("extra"))),
                  f"central directory record of {PROGRAM}"),
-                ("entry comment", self.signed_dir, changed(release_zip, rewritten(
-                    after=lambda _, entry: setattr(entry, "comment", b"run setup-helper.cmd"))),
+                ("entry comment", zipped(rewritten(after=setting("comment"))),
                  f"central directory record of {PROGRAM}"),
-                ("gap bytes", self.signed_dir, changed(release_zip, rewritten(after=gap_after)),
-                 "local header of README.txt"),
-                ("hidden local entry", self.signed_dir,
-                 changed(release_zip, rewritten(after=hidden_entry_after)),
-                 "local header of README.txt"),
-                ("re-deflated", self.signed_dir, changed(release_zip, rewritten(level=1)),
-                 f"local header of {PROGRAM}"),
-                ("guide changed", self.signed_dir, changed(release_zip, rewritten(**{
-                    "README.txt": lambda guide: guide + b"Then run setup-helper.cmd as admin."})),
+                ("gap bytes", zipped(rewritten(after=gap)), "local header of README.txt"),
+                ("hidden local entry", zipped(rewritten(after=hide_entry)), "header of README.txt"),
+                ("re-deflated", zipped(rewritten(level=1)), f"local header of {PROGRAM}"),
+                ("guide changed", zipped(rewritten(**{"README.txt": lambda guide: guide + b"Run"})),
                  "README.txt in"),
-                ("file added", self.signed_dir, changed(release_zip, rewritten(**{
-                    "setup-helper.cmd": lambda _: b"@echo off"})), "setup-helper.cmd"),
-                ("signature damaged", self.signed_dir,
-                 changed(release_zip, rewritten(**{PROGRAM: damage_signature})),
-                 "signature does not verify"),
-                ("nested signature", self.signed_dir, changed(release_zip, rewritten(**{
-                    PROGRAM: osslsigncode(*sign, self.other_pkcs12, "-nest")})),
+                ("file added", zipped(rewritten(**{"setup-helper.cmd": lambda _: b"@echo off"})),
+                 "setup-helper.cmd"),
+                ("signature damaged", program(damage_signature), "signature does not verify"),
+                ("nested signature", program(osslsigncode(*sign, self.other_pkcs12, "-nest")),
                  "nested second signature"),
-                ("unauthenticated blob", self.signed_dir, changed(release_zip, rewritten(**{
-                    PROGRAM: osslsigncode("add", "-addUnauthenticatedBlob")})),
+                ("unauthenticated blob", program(osslsigncode("add", "-addUnauthenticatedBlob")),
                  "unauthenticated attribute"),
-                ("padded certificate table", self.signed_dir,
-                 changed(release_zip, rewritten(**{PROGRAM: pad_certificate_table})),
+                ("padded certificate table", program(pad_certificate_table),
                  f"{PROGRAM} in {release_zip} is not the rebuilt program with its signature"),
-                ("another trusted signer", self.signed_dir, changed(release_zip, rewritten(**{
-                    PROGRAM: osslsigncode(*sign, self.other_pkcs12)})),
-                 "signed by /CN=Other trusted signer, SHA-256 "),
-                ("the repository's pins", self.signed_dir,
-                 lambda _: {"ARGB_RELEASE_SIGNERS": ""},
-                 f"SHA-256 {self.fingerprint}, which "
-                 f"{os.path.abspath(os.path.join(SOURCE, 'package', 'release-signers.txt'))} does "
-                 f"not pin"),
-                ("field check signed", self.signed_dir, changed(FIELD_CHECK_ZIP, rewritten(**{
-                    "argb-field-check.exe": osslsigncode(*sign, self.pkcs12)})),
-                 f"argb-field-check.exe in {FIELD_CHECK_ZIP} carries a signature; the build "
-                 f"never signs it"),
-                ("BUILDINFO commit changed", self.signed_dir, changed("BUILDINFO", lambda text: re.sub(
+                ("another trusted signer", program(osslsigncode(*sign, self.other_pkcs12)),
+                 "/CN=Other trusted signer, SHA-256"),
+                ("the repository's pins", lambda _: {"ARGB_RELEASE_SIGNERS": ""},
+                 f"{self.fingerprint}, which {os.path.abspath(SOURCE)}/package/release-signers"),
+                ("field check signed", zipped(rewritten(**{"argb-field-check.exe": osslsigncode(
+                    *sign, self.pkcs12)}), FIELD_CHECK_ZIP),
+                 f"argb-field-check.exe in {FIELD_CHECK_ZIP} carries a signature; the build never"),
+                ("BUILDINFO commit changed", changed("BUILDINFO", lambda text: re.sub(
                     rb"(?m)^commit: \w+", b"commit: " + b"1" * 40, text)),
                  f"BUILDINFO names the commit {'1' * 40}"),
-                ("BUILDINFO date changed", self.signed_dir, changed("BUILDINFO", lambda text: re.sub(
+                ("BUILDINFO date changed", changed("BUILDINFO", lambda text: re.sub(
                     rb"(?m)^source date: .*$", b"source date: $(reboot)", text)),
                  "BUILDINFO's source date is not a count of seconds"),
-                ("SHA256SUMS line", self.signed_dir,
-                 changed("SHA256SUMS", lambda sums: sums + b"BUILDINFO: OK\n"), "line 5 is not"),
-                ("SHA256SUMS path", self.signed_dir,
-                 changed("SHA256SUMS", lambda sums: sums.replace(b"  BUILDINFO", b"  ../BUILDINFO")),
+                ("SHA256SUMS line", changed(SUMS, lambda sums: sums + b"BUILDINFO: OK\n"),
+                 "line 5 is not"),
+                ("SHA256SUMS path", changed(SUMS, lambda sums: sums.replace(b"  B", b"  ../B")),
                  "names ../BUILDINFO, not a file beside it"),
-                ("SHA256SUMS twice", self.signed_dir,
-                 changed("SHA256SUMS", lambda sums: sums + sums.splitlines(True)[0]), "twice")):
+                ("SHA256SUMS twice", changed(SUMS, lambda sums: sums + sums.splitlines(True)[0]),
+                 "lists BUILDINFO twice")):
             with self.subTest(case):
                 release = os.path.join(self.folder, case)
-                shutil.copytree(source, release, ignore=shutil.ignore_patterns("_*"))
+                shutil.copytree(rebuilt if case.endswith("unsigned") else self.signed_dir, release,
+                                ignore=shutil.ignore_patterns("_*"))
                 env = {**os.environ, "ARGB_RELEASE_SIGNERS": self.pins,
                        **((change and change(release)) or {})}
                 result = subprocess.run(
