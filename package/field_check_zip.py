@@ -14,7 +14,7 @@ import sys
 import tempfile
 import zipfile
 
-from release_steps import SUMS, sha256, write_fixed_zip, write_sums
+from release_steps import SUMS, contents, sha256, write_fixed_zip, write_sums
 
 
 def write(args, work):
@@ -30,7 +30,7 @@ def write(args, work):
             subprocess.run([args.objcopy, "--preserve-dates", "--strip-all", stripped],
                            check=True, capture_output=True)
             path = stripped
-        entries.append((name, path))
+        entries.append((name, contents(path)))
     zip_path = os.path.join(args.output_dir, args.zip_name)
     write_fixed_zip(zip_path, entries, date_time)
     sums_path = os.path.join(args.output_dir, SUMS)

@@ -201,19 +201,25 @@ def source_date(source_dir):
     return int(commit_time) if commit_time else EARLIEST_ZIP_TIME
 
 
+def commit_record(source_dir):
+    """BUILDINFO's commit line for the sources in the folder; the rebuild check requires the same
+    line of the checkout it builds."""
+    commit = (output_of(["git", "-C", source_dir, "rev-parse", "HEAD"]) or "").strip()
+    if commit and output_of(["git", "-C", source_dir, "status", "--porcelain"]):
+        commit += " with changes not committed"
+    return commit or "unknown (not built from a git checkout)"
+
+
 def write_buildinfo(path, args, epoch):
     """Which commit and which toolchain made the release, for whoever rebuilds it later: a rebuild
     with other versions may differ for that reason alone."""
-    commit = (output_of(["git", "-C", args.source_dir, "rev-parse", "HEAD"]) or "").strip()
-    if commit and output_of(["git", "-C", args.source_dir, "status", "--porcelain"]):
-        commit += " with changes not committed"
     tools = [args.compiler, args.objcopy, args.cmake]
     if args.pkcs12 and not args.substitute:
         tools.append(args.signer)
     packages = [debian_package(shutil.which(tool) or tool) for tool in tools if tool]
     if args.compiler:
         packages += linked_library_packages(args.compiler)
-    lines = [f"commit: {commit or 'unknown (not built from a git checkout)'}",
+    lines = [f"commit: {commit_record(args.source_dir)}",
              f"source date: {epoch}"]
     lines += [f"Debian package {package}: {debian_version(package)}"
               for package in sorted(set(packages) - {None})]
@@ -223,21 +229,25 @@ def write_buildinfo(path, args, epoch):
 
 
 def sha256(path):
-    with open(path, "rb") as file:
-        return hashlib.sha256(file.read()).hexdigest()
+    return hashlib.sha256(contents(path)).hexdigest()
 
 
-def write_fixed_zip(zip_path, entries, date_time):
-    """A zip whose bytes depend on its entries only: (name, path) pairs in this order, one time,
-    fixed permissions, whatever system builds it."""
-    with zipfile.ZipFile(zip_path, "w") as package:
-        for name, path in entries:
+def write_fixed_zip(target, entries, date_time):
+    """A zip whose bytes depend on its entries only: (name, contents) pairs in this order, one time,
+    fixed permissions, whatever system builds it. The target is a path or a binary file; the rebuild
+    check writes a release's zip again with it."""
+    with zipfile.ZipFile(target, "w") as package:
+        for name, data in entries:
             entry = zipfile.ZipInfo(name, date_time)
             entry.create_system = 3  # Unix
             entry.external_attr = (0o100755 if name.endswith((".exe", ".dll")) else 0o100644) << 16
             entry.compress_type = zipfile.ZIP_DEFLATED
-            with open(path, "rb") as file:
-                package.writestr(entry, file.read(), compresslevel=9)
+            package.writestr(entry, data, compresslevel=9)
+
+
+def contents(path):
+    with open(path, "rb") as file:
+        return file.read()
 
 
 def write_sums(sums_path, digests):
@@ -253,8 +263,8 @@ def write_zip(args):
         epoch = source_date(args.source_dir)
         date_time = time.gmtime(max(epoch, EARLIEST_ZIP_TIME))[:6]
         staged = [(name, os.path.join(args.staging, name)) for name in ENTRIES]
-        write_fixed_zip(args.zip, [(name, path) for name, path in staged if os.path.exists(path)],
-                        date_time)
+        write_fixed_zip(args.zip, [(name, contents(path)) for name, path in staged
+                                   if os.path.exists(path)], date_time)
         write_buildinfo(buildinfo_path, args, epoch)
         files = {args.zip_name: args.zip, DEBUG_FILE: os.path.join(args.output_dir, DEBUG_FILE),
                  BUILDINFO: buildinfo_path}

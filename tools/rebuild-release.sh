@@ -7,7 +7,8 @@
 # The image is needed unless the zip carries the substitute. The sources are copied to a temporary
 # folder and built there with the release's source date; package/compare_release.py says what is
 # compared. ARGB_RELEASE_CAFILE names the certificates a signature must chain to (default:
-# osslsigncode's, the system's bundle).
+# osslsigncode's, the system's bundle); ARGB_RELEASE_SIGNERS a file of the signing certificates'
+# fingerprints to accept instead of package/release-signers.txt.
 set -euo pipefail
 release=$(realpath "$1")
 image=${2:+$(realpath "$2")}

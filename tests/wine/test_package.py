@@ -3,6 +3,7 @@ given, and its refusal to package the substitute image."""
 
 import binascii
 import hashlib
+import io
 import os
 import re
 import shutil
@@ -33,6 +34,7 @@ UNSIGNED_NOTE = "This copy is not signed"
 PROGRAM = "argb-fw-updater.exe"
 DEBUG_FILE = PROGRAM + ".debug"
 NOTICES = "THIRD-PARTY-NOTICES.txt"
+SUMS = "SHA256SUMS"
 
 
 def read(path):
@@ -62,18 +64,6 @@ def package(output_dir, password="", **settings):
                           capture_output=True, text=True, env=env)
 
 
-def change_entry(package_file, name, change):
-    """Gives the zip's entry `name` (added where missing) the contents change(its contents)."""
-    with zipfile.ZipFile(package_file) as package_zip:
-        entries = {entry.filename: (entry, package_zip.read(entry))
-                   for entry in package_zip.infolist()}
-    entry, data = entries.get(name, (zipfile.ZipInfo(name), b""))
-    entries[name] = (entry, change(data))
-    with zipfile.ZipFile(package_file, "w") as package_zip:
-        for entry, data in entries.values():
-            package_zip.writestr(entry, data)
-
-
 def matching_sums(folder):
     """SHA256SUMS rewritten to fit the folder's files, as a forger would."""
     path = os.path.join(folder, "SHA256SUMS")
@@ -83,15 +73,77 @@ def matching_sums(folder):
                         for name in names)
 
 
+def certificate_table(data):
+    """Where the security directory, fifth of the PE32+ optional header's data directories, lies
+    and where the certificate table it points to starts."""
+    directory = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 112 + 4 * 8
+    return directory, struct.unpack_from("<I", data, directory)[0]
+
+
 def damage_signature(program):
     """One bit flipped near the end of the signature's PKCS#7 data: the signed value."""
     data = bytearray(program)
-    header = struct.unpack_from("<I", data, 0x3C)[0] + 24
-    # The security directory, fifth of the PE32+ optional header's data directories.
-    table = struct.unpack_from("<I", data, header + 112 + 4 * 8)[0]
+    table = certificate_table(data)[1]
     der_end = table + 8 + 4 + struct.unpack_from(">H", data, table + 8 + 2)[0]
     data[der_end - 10] ^= 1
     return bytes(data)
+
+
+def pad_certificate_table(program):
+    """112 zero bytes more in the certificate table, after the signature, its lengths to match."""
+    data = bytearray(program + bytes(112))
+    directory, table = certificate_table(data)
+    for at in (directory + 4, table):
+        struct.pack_into("<I", data, at, struct.unpack_from("<I", data, at)[0] + 112)
+    return bytes(data)
+
+
+def osslsigncode(*argv):
+    """A change of a program: osslsigncode's command on it."""
+    def change(program):
+        with tempfile.TemporaryDirectory() as work:
+            before, after = os.path.join(work, "in.exe"), os.path.join(work, "out.exe")
+            with open(before, "wb") as file:
+                file.write(program)
+            subprocess.run(["osslsigncode", *argv, "-in", before, "-out", after], check=True,
+                           capture_output=True)
+            return read(after)
+    return change
+
+
+def rewritten(level=9, before=lambda package_zip, entry: None,
+              after=lambda package_zip, entry: None, **changes):
+    """A change of a zip: written again from its entries by zipfile, at the deflate level, with
+    before() and after() changing what is written around each entry, and the entry of each keyword
+    (added where missing) changed to change(its contents)."""
+    def rewrite(data):
+        with zipfile.ZipFile(io.BytesIO(data)) as package_zip:
+            entries = {entry.filename: (entry, package_zip.read(entry))
+                       for entry in package_zip.infolist()}
+        for name, change in changes.items():
+            entry, contents = entries.get(name, (zipfile.ZipInfo(name), b""))
+            entries[name] = (entry, change(contents))
+        package_file = io.BytesIO()
+        with zipfile.ZipFile(package_file, "w") as package_zip:
+            for entry, contents in entries.values():
+                before(package_zip, entry)
+                package_zip.writestr(entry, contents, compresslevel=level)
+                after(package_zip, entry)
+        return package_file.getvalue()
+    return rewrite
+
+
+def changed(name, change):
+    """A change of a release folder: its file `name` becomes change(its bytes), and SHA256SUMS is
+    then rewritten to fit, as a forger would, unless it is the file changed."""
+    def apply(release):
+        path = os.path.join(release, name)
+        data = change(read(path))
+        with open(path, "wb") as file:
+            file.write(data)
+        if name != SUMS:
+            matching_sums(release)
+    return apply
 
 
 FIELD_CHECK_ZIP = f"argb-fw-updater-{VERSION}-field-check.zip"
@@ -193,13 +245,26 @@ class SigningTest(UpdaterTestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="argb-signing-")
         cls.addClassCleanup(shutil.rmtree, cls.folder)
-        cls.certificate, cls.pkcs12, key = (os.path.join(cls.folder, name)
-                                            for name in ("signer.pem", "signer.p12", "signer.key"))
-        for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                         "/CN=Throwaway signer", "-keyout", key, "-out", cls.certificate],
-                        ["pkcs12", "-export", "-inkey", key, "-in", cls.certificate, "-out",
-                         cls.pkcs12, "-passout", "pass:right"]):
-            subprocess.run(["openssl"] + command, check=True, capture_output=True)
+        # The signer, pinned; another that the CA file trusts too, never pinned.
+        cls.certificate, cls.pkcs12, cls.other_pkcs12, cls.cafile, cls.pins = (
+            os.path.join(cls.folder, name)
+            for name in ("signer.pem", "signer.p12", "other.p12", "trusted.pem", "pins"))
+        for subject, name in (("Throwaway signer", "signer"), ("Other trusted signer", "other")):
+            key, pem = (os.path.join(cls.folder, name + suffix) for suffix in (".key", ".pem"))
+            for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                             f"/CN={subject}", "-keyout", key, "-out", pem],
+                            ["pkcs12", "-export", "-inkey", key, "-in", pem, "-out",
+                             os.path.join(cls.folder, name + ".p12"), "-passout", "pass:right"]):
+                subprocess.run(["openssl"] + command, check=True, capture_output=True)
+            with open(cls.cafile, "ab") as trusted:
+                trusted.write(read(pem))
+        der = subprocess.run(["openssl", "x509", "-in", cls.certificate, "-outform", "DER"],
+                             check=True, capture_output=True).stdout
+        cls.fingerprint = hashlib.sha256(der).hexdigest()
+        with open(cls.pins, "w", encoding="ascii") as pins:
+            # As a certificate viewer shows it: colons, capitals.
+            pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
+                       f"{cls.fingerprint[2:]}\n")
         cls.signed_dir = os.path.join(cls.folder, "signed")
         cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
                              IMAGE_IS_SUBSTITUTE="OFF")
@@ -237,30 +302,111 @@ class SigningTest(UpdaterTestCase):
         # The build's own unsigned package stands in for the rebuild.
         rebuilt = os.path.join(self.folder, "rebuilt")
         self.assertEqual(package(rebuilt, IMAGE_IS_SUBSTITUTE="OFF").returncode, 0)
-        guide_told = ("README.txt", lambda guide: guide + b"Then run setup-helper.cmd as admin.")
-        for case, entry_change, expected in (
-                ("unchanged", None, "signed by /CN=Throwaway signer"),
-                ("guide changed", guide_told, "README.txt in"),
-                ("file added", ("setup-helper.cmd", lambda _: b"@echo off"), "setup-helper.cmd"),
-                ("signature damaged", (PROGRAM, damage_signature), "signature does not verify")):
+        release_zip = os.path.basename(PACKAGE)
+        # The forger's zip writer gives the package's bytes unless told otherwise.
+        self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
+        sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
+        signed = "The release is the rebuild, signed: "
+
+        def zipped(change, name=release_zip):
+            return changed(name, change)
+
+        def program(change):
+            return zipped(rewritten(**{PROGRAM: change}))
+
+        def setting(field, value=b"\xfe\xca\x04\x00mine"):
+            return lambda _, entry: setattr(entry, field, value)
+
+        def hide_entry(package_zip, entry):
+            if entry.filename == PROGRAM:
+                package_zip.writestr("setup-helper.cmd", b"@echo off")
+                del package_zip.NameToInfo[package_zip.filelist.pop().filename]
+
+        def gap(package_zip, _):
+            package_zip.fp.write(bytes(300))
+            package_zip.start_dir = package_zip.fp.tell()
+        # The cases named "... unsigned" change the unsigned package, the others the signed one.
+        for case, change, expected in (
+                ("unchanged signed", None,
+                 f"{signed}{release_zip} signed by /CN=Throwaway signer "
+                 f"(SHA-256 {self.fingerprint})"),
+                ("unchanged unsigned", None, "The rebuild is identical to the release"),
+                ("sha256sum -b", changed(SUMS, lambda sums: sums.replace(b"  ", b" *")), signed),
+                ("appended", zipped(lambda data: data + bytes(64)), "64 bytes after its end"),
+                ("appended unsigned", zipped(lambda data: data + b"PK"), "2 bytes after its end"),
+                ("zip comment", zipped(lambda data: data[:-2] + b"\3\0new"), "in its end record"),
+                ("comment unsigned", zipped(lambda data: data[:-2] + b"\3\0new"), "its end record"),
+                ("1 KB in front", zipped(lambda data: bytes(1024) + data), "1024 bytes put in"),
+                ("another zip in front", zipped(lambda data: read(os.path.join(
+                    self.signed_dir, FIELD_CHECK_ZIP)) + data), "bytes put in front"),
+                ("local extra field", zipped(rewritten(before=setting("extra"),
+                                                       after=setting("extra", b""))),
+                 f"local header of {PROGRAM}"),
+                ("central extra field", zipped(rewritten(after=setting("extra"))),
+                 f"central directory record of {PROGRAM}"),
+                ("entry comment", zipped(rewritten(after=setting("comment"))),
+                 f"central directory record of {PROGRAM}"),
+                ("gap bytes", zipped(rewritten(after=gap)), "local header of README.txt"),
+                ("hidden local entry", zipped(rewritten(after=hide_entry)), "header of README.txt"),
+                ("re-deflated", zipped(rewritten(level=1)), f"local header of {PROGRAM}"),
+                ("guide changed", zipped(rewritten(**{"README.txt": lambda guide: guide + b"Run"})),
+                 "README.txt in"),
+                ("file added", zipped(rewritten(**{"setup-helper.cmd": lambda _: b"@echo off"})),
+                 "setup-helper.cmd"),
+                ("signature damaged", program(damage_signature), "signature does not verify"),
+                ("nested signature", program(osslsigncode(*sign, self.other_pkcs12, "-nest")),
+                 "nested second signature"),
+                ("unauthenticated blob", program(osslsigncode("add", "-addUnauthenticatedBlob")),
+                 "unauthenticated attribute"),
+                ("padded certificate table", program(pad_certificate_table),
+                 f"{PROGRAM} in {release_zip} is not the rebuilt program with its signature"),
+                ("another trusted signer", program(osslsigncode(*sign, self.other_pkcs12)),
+                 "/CN=Other trusted signer, SHA-256"),
+                ("the repository's pins", lambda _: {"ARGB_RELEASE_SIGNERS": ""},
+                 f"{self.fingerprint}, which {os.path.abspath(SOURCE)}/package/release-signers"),
+                ("field check signed", zipped(rewritten(**{"argb-field-check.exe": osslsigncode(
+                    *sign, self.pkcs12)}), FIELD_CHECK_ZIP),
+                 f"argb-field-check.exe in {FIELD_CHECK_ZIP} carries a signature; the build never"),
+                ("BUILDINFO commit changed", changed("BUILDINFO", lambda text: re.sub(
+                    rb"(?m)^commit: \w+", b"commit: " + b"1" * 40, text)),
+                 f"BUILDINFO names the commit {'1' * 40}"),
+                ("BUILDINFO date changed", changed("BUILDINFO", lambda text: re.sub(
+                    rb"(?m)^source date: .*$", b"source date: $(reboot)", text)),
+                 "BUILDINFO's source date is not a count of seconds"),
+                ("SHA256SUMS line", changed(SUMS, lambda sums: sums + b"BUILDINFO: OK\n"),
+                 "line 5 is not"),
+                ("SHA256SUMS path", changed(SUMS, lambda sums: sums.replace(b"  B", b"  ../B")),
+                 "names ../BUILDINFO, not a file beside it"),
+                ("SHA256SUMS twice", changed(SUMS, lambda sums: sums + sums.splitlines(True)[0]),
+                 "lists BUILDINFO twice")):
             with self.subTest(case):
                 release = os.path.join(self.folder, case)
-                shutil.copytree(self.signed_dir, release, ignore=shutil.ignore_patterns("_*"))
-                if entry_change:
-                    change_entry(os.path.join(release, os.path.basename(PACKAGE)), *entry_change)
-                    matching_sums(release)
+                shutil.copytree(rebuilt if case.endswith("unsigned") else self.signed_dir, release,
+                                ignore=shutil.ignore_patterns("_*"))
+                env = {**os.environ, "ARGB_RELEASE_SIGNERS": self.pins,
+                       **((change and change(release)) or {})}
                 result = subprocess.run(
                     [sys.executable, COMPARE, "before", release], capture_output=True, text=True)
-                self.assertEqual((result.returncode, result.stdout), (0, ""), result.stderr)
-                result = subprocess.run([sys.executable, COMPARE, "compare", release, rebuilt,
-                                         "--cafile", self.certificate], capture_output=True,
-                                        text=True)
-                output = (result.stdout if case == "unchanged" else result.stderr).splitlines()
-                self.assertEqual((result.returncode != 0, len(output)),
-                                 (case != "unchanged", 1), result.stdout + result.stderr)
+                if result.returncode == 0:
+                    self.assertEqual(result.stdout, "", result.stderr)
+                    result = subprocess.run(
+                        [sys.executable, COMPARE, "compare", release, rebuilt, "--cafile",
+                         self.cafile], capture_output=True, text=True, env=env)
+                accepted = expected.startswith("The re")
+                output = (result.stdout if accepted else result.stderr).splitlines()
+                self.assertEqual((result.returncode == 0, len(output)), (accepted, 1),
+                                 result.stdout + result.stderr)
                 self.assertIn(expected, output[0])
+        # The unchanged signed release, made with a source date other than the commit's, goes
+        # through the user's whole check: BUILDINFO's date and this checkout's build.
+        result = subprocess.run([REBUILD, os.path.join(self.folder, "unchanged signed")],
+                                capture_output=True, text=True,
+                                env=dict(os.environ, ARGB_RELEASE_SIGNERS=self.pins,
+                                         ARGB_RELEASE_CAFILE=self.cafile))
+        self.assertIn(f"{signed}{release_zip} signed by /CN=Throwaway signer", result.stdout,
+                      result.stderr)
         # A release of another toolchain: named before the build, which goes on.
-        buildinfo = os.path.join(self.folder, "unchanged", "BUILDINFO")
+        buildinfo = os.path.join(self.folder, "unchanged signed", "BUILDINFO")
         record = re.sub(r"(?m)^(Debian package cmake: ).*$", r"\g<1>0.1-other",
                         read(buildinfo).decode())
         with open(buildinfo, "w", encoding="ascii") as file:
