@@ -31,8 +31,9 @@ std::unique_ptr<Platform> createSystemPlatform();
 
 // The running program's services, wired as the updater runs them: `Loader`, the trusted loading
 // of system libraries, is made on the services' own OsServices and handed to each service that
-// loads a library only when it needs it. The updater and the probes that run its pauses all start
-// here, so that a service left without the loader shows in them as it would in the updater.
+// loads a library only when it needs it. The updater and the Wine probe of its timer fallback both
+// start here, so that a service left without the loader shows in the probe as it would in the
+// updater.
 template <typename Loader>
 struct SystemServices {
   SystemServices() { platform->loadSystemLibrariesWith(loader); }

@@ -4,8 +4,8 @@ import os
 import re
 import unittest
 
-from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, NEIGHBOUR_PROBE, SYSTEM_CALLERS,
-                          UPDATER_NAME, UpdaterTestCase, WinePrefix, WineRun, crlf,
+from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, NEIGHBOUR_PROBE, RELAY_CALL,
+                          SYSTEM_CALLERS, UPDATER_NAME, UpdaterTestCase, WinePrefix, WineRun, crlf,
                           emulator_settings)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
@@ -24,7 +24,6 @@ SLOW_FLASH = {"PROGRAM_MS": 10}
 TRACED_CALLS = ("_getch", "SetConsoleCtrlHandler", "SetThreadExecutionState", "SetConsoleMode",
                 "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy", "_write")
 BLOCK_REASON = 'L"Firmware update in progress. Keep the computer on."'
-RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+\.(\w+)\(([^)]*)\)", re.M)
 
 
 def program_steps(relay_trace):

@@ -9,11 +9,10 @@ import re
 import shutil
 import unittest
 
-from test_wine_dialogue import RELAY_CALL
 from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, DLL_OVERRIDES, DRIVER_NAME,
                           EMULATED_DRIVER, PLANTED_DRIVER, PLANTED_HELPER, PLANTED_WINMM,
                           SEARCH_PROBE, SYSTEM_CALLERS, UPDATER_NAME, WINMM_FALLBACK_PROBE,
-                          WinePrefix, WineRun, crlf, shared_prefix)
+                          WinePrefix, WineRun, crlf, shared_prefix, traced_calls)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 SYSTEM32 = "C:\\windows\\system32\\"
@@ -26,12 +25,6 @@ GENERATIONS = ("win10", "win7")
 WIDE_STRING = r'L"((?:[^"\\]|\\.)*)"'
 LOAD_TRACE = re.compile(
     r"load_dll looking for " + WIDE_STRING + r" in (?:" + WIDE_STRING + r"|\(null\))")
-
-
-def traced_calls(trace, functions):
-    """The calls of these functions in a call trace, in order, as "name(arguments)"."""
-    return [f"{name}({arguments})" for _, name, arguments in RELAY_CALL.findall(trace)
-            if name in functions]
 
 
 def loaded_mark(library):

@@ -49,6 +49,16 @@ UPDATER_NAME = "argb-fw-updater.exe"
 # Modules whose calls on to other modules a call trace leaves out, so it shows the program's own.
 SYSTEM_CALLERS = ("kernel32", "kernelbase", "msvcrt", "ucrtbase")
 
+# A call in Wine's call trace: the thread, the function and its arguments.
+RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+\.(\w+)\(([^)]*)\)", re.M)
+
+
+def traced_calls(trace, functions):
+    """The calls of these functions in a call trace, in order, as "name(arguments)"."""
+    return [f"{name}({arguments})" for _, name, arguments in RELAY_CALL.findall(trace)
+            if name in functions]
+
+
 def crlf(text):
     """A console text as it reaches a file on Windows: every line end is CR LF."""
     return text.replace("\n", "\r\n")
