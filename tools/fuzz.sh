@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
+# shellcheck disable=SC2046 # the list holds one package name a line, each its own word
 tools/ensure-packages.sh $(cat tools/fuzz-packages.txt)
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j 2
@@ -13,7 +14,7 @@ cmake --build --preset fuzz -j 2
 found=0
 report=()
 for target in build/fuzz/tests/fuzz/fuzz_*; do
-  [ -f "$target" ] && [ -x "$target" ] || continue
+  [[ -f $target && -x $target ]] || continue
   name=$(basename "$target")
   corpus=build/fuzz/corpus/$name
   findings=build/fuzz/findings/$name

@@ -13,6 +13,7 @@ set -euo pipefail
 release=$(realpath "$1")
 image=${2:+$(realpath "$2")}
 cd "$(dirname "$0")/.."
+# shellcheck disable=SC2046 # the list holds one package name a line, each its own word
 tools/ensure-packages.sh $(cat tools/windows-packages.txt)
 
 python3 package/compare_release.py before "$release"

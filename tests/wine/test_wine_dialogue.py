@@ -1,7 +1,6 @@
 """The Windows updater's whole dialogue under Wine, against the emulated driver in system32."""
 
 import os
-import re
 import unittest
 
 from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, NEIGHBOUR_PROBE, RELAY_CALL,

@@ -8,7 +8,6 @@ session-end block's query) it reports the same way each time.
 
 import json
 import os
-import re
 import shutil
 import unittest
 

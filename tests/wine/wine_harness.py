@@ -24,8 +24,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-# The console texts are the same on both systems.
-from harness import BANNER, CLOSING_PROMPT, CONFIRMATION  # noqa: E402
+import harness as e2e_harness  # noqa: E402
+
+# The console texts are the same on both systems; the Wine tests take them from here.
+BANNER, CLOSING_PROMPT, CONFIRMATION = (e2e_harness.BANNER, e2e_harness.CLOSING_PROMPT,
+                                        e2e_harness.CONFIRMATION)
 
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
 EMULATED_DRIVER = os.environ.get("ARGB_WIN_EMULATED_DRIVER", "")
