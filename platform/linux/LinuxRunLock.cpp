@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace argb::platform {
@@ -29,9 +30,11 @@ constexpr const char* kHardLink =
 constexpr const char* kOpenDirectory =
     "other users can write to this directory and its sticky bit is not set, so they could "
     "replace the lock file";
+constexpr const char* kOthersDirectory =
+    "the directory belongs to another user, who could replace the lock file";
 constexpr const char* kOthersFile =
-    "the file belongs to another user, who could replace it: other users can write to its "
-    "directory";
+    "the file belongs to another user, who could replace it while this run holds it; no update "
+    "holds it now, so remove this file and start this program again";
 constexpr const char* kReplaced = "the file was replaced while this run was locking it";
 
 // A path may name the file that is locked and still be swapped later; two tries are enough unless
@@ -58,14 +61,38 @@ class Descriptor {
   int fd_;
 };
 
+// Root can bend any lock anyway; this user is the one asking.
+bool trusted(uid_t owner) {
+  return owner == ::geteuid() || owner == 0;
+}
+
+// Others may add, remove and rename names in it; the sticky bit narrows that to their own files.
 bool writableByOthers(const struct stat& directory) {
-  return (directory.st_mode & S_IWOTH) != 0;
+  return (directory.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+int lockNow(int fd, int operation) {
+  int status = 0;
+  do {
+    status = ::flock(fd, operation | LOCK_NB);
+  } while (status != 0 && errno == EINTR);
+  return status;
+}
+
+// Refused either way, but a run that holds it is what its user needs to hear. A shared lock asks
+// without taking: two runs asking at once do not see each other as a running update.
+RunLock::Result othersFile(int fd, const std::string& path) {
+  if (lockNow(fd, LOCK_SH) == 0) return {RunLock::Outcome::kFailed, path + ": " + kOthersFile};
+  if (errno == EWOULDBLOCK) return {RunLock::Outcome::kHeldByAnotherRun, {}};
+  return {RunLock::Outcome::kFailed, describe(path, errno)};
 }
 
 }  // namespace
 
-LinuxRunLock::LinuxRunLock(std::string directory)
-    : directory_(std::move(directory)), path_(directory_ + "/" + kFileName) {}
+LinuxRunLock::LinuxRunLock(std::string directory, std::function<void()> beforeLock)
+    : directory_(std::move(directory)),
+      path_(directory_ + "/" + kFileName),
+      beforeLock_(std::move(beforeLock)) {}
 
 LinuxRunLock::~LinuxRunLock() {
   if (fd_ >= 0) ::close(fd_);
@@ -78,8 +105,11 @@ RunLock::Result LinuxRunLock::take() {
   struct stat place {};
   if (directory.get() < 0 || ::fstat(directory.get(), &place) != 0)
     return {Outcome::kFailed, describe(path_, errno)};
-  // Checked before anything is made there: a refused directory is left as it was.
-  if (writableByOthers(place) && (place.st_mode & S_ISVTX) == 0)
+  // Checked before anything is made there: a refused directory is left as it was. Its owner may
+  // rename or remove any name in it, sticky or not.
+  if (!trusted(place.st_uid)) return {Outcome::kFailed, directory_ + ": " + kOthersDirectory};
+  const bool shared = writableByOthers(place);
+  if (shared && (place.st_mode & S_ISVTX) == 0)
     return {Outcome::kFailed, directory_ + ": " + kOpenDirectory};
   for (int attempt = 1;; ++attempt) {
     int fd = ::openat(directory.get(), kFileName, kCreateFlags, kLockFileMode);
@@ -97,18 +127,14 @@ RunLock::Result LinuxRunLock::take() {
     if (!S_ISREG(locked.st_mode)) return {Outcome::kFailed, path_ + ": " + kNotARegularFile};
     if (locked.st_nlink > 1) return {Outcome::kFailed, path_ + ": " + kHardLink};
     // In a sticky directory only the file's owner (or root) may remove it.
-    if (writableByOthers(place) && locked.st_uid != ::geteuid() && locked.st_uid != 0)
-      return {Outcome::kFailed, path_ + ": " + kOthersFile};
+    if (shared && !trusted(locked.st_uid)) return othersFile(file.get(), path_);
     // Made by this user under a strict umask (root's is often 077), the file would lock every other
     // user out instead of showing them the running update. Only the file this open made is
     // changed: one that was there may be another file under this name.
     if (created && (locked.st_mode & kReadableByAll) != kReadableByAll)
       ::fchmod(file.get(), (locked.st_mode & 07777) | kReadableByAll);
-    int status = 0;
-    do {
-      status = ::flock(file.get(), LOCK_EX | LOCK_NB);
-    } while (status != 0 && errno == EINTR);
-    if (status != 0) {
+    if (beforeLock_) beforeLock_();
+    if (lockNow(file.get(), LOCK_EX) != 0) {
       if (errno == EWOULDBLOCK) return {Outcome::kHeldByAnotherRun, {}};
       return {Outcome::kFailed, describe(path_, errno)};
     }

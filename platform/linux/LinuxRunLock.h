@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/RunLock.h"
@@ -8,16 +9,18 @@ namespace argb::platform {
 
 // The one-run-at-a-time lock as an flock on a file in a fixed directory. The file is created when
 // missing; the directory must exist. The descriptor stays open to the end of the process, and the
-// kernel drops the lock with it, however the process ends. Nobody else may be able to swap the file
-// while a run holds it: a directory that other users can write must be sticky, and the file there
-// this user's or root's; a file with a second name is refused, and one found already there is
-// never changed.
+// kernel drops the lock with it, however the process ends. Only this user and root may be able to
+// swap the file while a run holds it: the directory must be this user's or root's, and if others
+// can write to it, sticky with the file this user's or root's; a file with a second name is
+// refused, and one found already there is never changed. After flock the name must still lead to
+// the locked file (device and inode), else another run could lock the new file beside this one.
 class LinuxRunLock final : public RunLock {
  public:
   static constexpr const char* kFileName = "argb-fw-updater.lock";
 
-  // `directory`: absolute directory that holds the lock file.
-  explicit LinuxRunLock(std::string directory);
+  // `directory`: absolute directory that holds the lock file. `beforeLock` runs between the open
+  // and the flock, where tests swap the file.
+  explicit LinuxRunLock(std::string directory, std::function<void()> beforeLock = {});
   ~LinuxRunLock() override;
 
   LinuxRunLock(const LinuxRunLock&) = delete;
@@ -28,6 +31,7 @@ class LinuxRunLock final : public RunLock {
  private:
   std::string directory_;
   std::string path_;
+  std::function<void()> beforeLock_;
   int fd_ = -1;
 };
 

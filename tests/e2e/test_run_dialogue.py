@@ -275,6 +275,51 @@ class DriverLibraryTest(unittest.TestCase):
         alone = TerminalSession(as_nobody, cwd="/", env=emulator_environment())
         self.assertEqual(alone.answer_and_close("n")[1], 0)
 
+    @unittest.skipUnless(os.geteuid() == 0, "starts runs as other users")
+    def test_no_other_user_can_swap_the_file_a_run_holds(self):
+        shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
+        # Users and a group by number alone: setpriv needs no accounts for them.
+        lock_dir, user, other, group = e2e_paths.PRIVATE_LOCK_DIR, 64101, 64102, 64100
+        self.addCleanup(os.chown, lock_dir, 0, 0)
+        self.addCleanup(os.chmod, lock_dir, 0o755)
+        line = "Cannot take the lock that keeps to one update at a time ({}: {}).\n".format
+        group_may = line(lock_dir, "other users can write to this directory and its sticky bit is "
+                         "not set, so they could replace the lock file")
+        theirs = line(lock_dir, "the directory belongs to another user, who could replace the lock "
+                      "file")
+        free = line(LOCK_FILE, "the file belongs to another user, who could replace it while this "
+                    "run holds it; no update holds it now, so remove this file and start this "
+                    "program again")
+        # A run holds the lock while it asks its question, or ends with a line; END ends holders.
+        # The last two directories are shared, as /run/lock.
+        held, END = CONFIRMATION, (None, None)
+        for mode, owner, runs in (
+                (0o2770, 0, [(user, group_may), (other, group_may)]),
+                (0o755, user, [(0, theirs), (user, held)]),
+                (0o1777, 0, [(0, held), END, (user, held)]),
+                (0o1777, 0, [(user, held), (0, ANOTHER_RUN), (other, ANOTHER_RUN), END, (0, free),
+                             (other, free)])):
+            self.remove_lock_file()
+            os.chown(lock_dir, owner, group)
+            os.chmod(lock_dir, mode)
+            holders = []
+            for uid, expected in runs + [END]:
+                while uid is None and holders:
+                    holders.pop().answer_and_close("n")
+                if uid is None:
+                    continue
+                as_user = ["setpriv", f"--reuid={uid}", f"--regid={group}", "--clear-groups",
+                           "--inh-caps=-all", "--bounding-set=-all"] if uid else []
+                run = TerminalSession(as_user + [e2e_paths.UPDATER_PRIVATE_SYSTEM], cwd="/",
+                                      env=emulator_environment())
+                self.addCleanup(run.kill)
+                try:
+                    run.expect(held, timeout=10)
+                    holders.append(run)
+                    output = held
+                except AssertionError:
+                    output = run.wait()[0].removeprefix(BANNER)
+                self.assertEqual(output, expected, (oct(mode), owner, uid))
     def test_the_lock_file_takes_no_standard_stream_and_serves_every_user(self):
         shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
         lock_file = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "argb-fw-updater.lock")
