@@ -320,6 +320,7 @@ class DriverLibraryTest(unittest.TestCase):
                 except AssertionError:
                     output = run.wait()[0].removeprefix(BANNER)
                 self.assertEqual(output, expected, (oct(mode), owner, uid))
+
     def test_the_lock_file_takes_no_standard_stream_and_serves_every_user(self):
         shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
         lock_file = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "argb-fw-updater.lock")
