@@ -21,16 +21,15 @@ BOOL WINAPI swallowInterrupts(DWORD event) {
   return swallowedInWritePhase(event) ? TRUE : FALSE;
 }
 
-// Null where there is no console window of Windows' own (Windows Terminal, Wine, no console); the
-// calls on it then fail and change nothing.
-HMENU consoleWindowMenu() {
-  return ::GetSystemMenu(::GetConsoleWindow(), FALSE);
-}
-
-std::int32_t enableCloseItem(std::uint32_t state) {
-  const HMENU menu = consoleWindowMenu();
-  return menu == nullptr ? kMenuItemMissing
-                         : ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | state);
+// EnableMenuItem on the Close item of `window`, or of the console's window where none is given.
+// That is null where there is no console window of Windows' own (Windows Terminal, Wine, no
+// console); the item is then missing.
+auto closeItemOf(void* window) {
+  const HWND owner = window != nullptr ? static_cast<HWND>(window) : ::GetConsoleWindow();
+  return [menu = ::GetSystemMenu(owner, FALSE)](std::uint32_t state) -> std::int32_t {
+    return menu == nullptr ? kMenuItemMissing
+                           : ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | state);
+  };
 }
 
 }  // namespace
@@ -71,7 +70,7 @@ void WindowsWritePhaseGuard::holdConsoleWindow() {
         inputModeToRestore(mode, [this] { return readConsoleEditDefaults(loader_); });
   }
   // Closing the window would end the process halfway through the flash.
-  closeItem_.hold(enableCloseItem);
+  closeItem_.hold(closeItemOf(closeItemWindow_));
 }
 
 void WindowsWritePhaseGuard::releaseConsoleWindow() {
@@ -80,7 +79,7 @@ void WindowsWritePhaseGuard::releaseConsoleWindow() {
     if (input.handle() != nullptr) ::SetConsoleMode(input.handle(), *inputModeOnRelease_);
     inputModeOnRelease_.reset();
   }
-  closeItem_.release(enableCloseItem);
+  closeItem_.release(closeItemOf(closeItemWindow_));
 }
 
 }  // namespace argb::platform

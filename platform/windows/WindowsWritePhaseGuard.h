@@ -20,6 +20,9 @@ class WindowsWritePhaseGuard final : public WritePhaseGuard {
   // The console's registry defaults come from advapi32, loaded through this; without it the
   // console's own defaults count.
   void loadSystemLibrariesWith(SystemLibraryLoader& loader) { loader_ = &loader; }
+  // The window (HWND) whose Close item is held instead of the console's own: a window of the
+  // caller's where the console has none to read back (Wine).
+  void holdCloseItemOf(void* window) { closeItemWindow_ = window; }
 
   void enterWritePhase() override;
   void updateEnded() override;
@@ -29,6 +32,7 @@ class WindowsWritePhaseGuard final : public WritePhaseGuard {
   void releaseConsoleWindow();
 
   SystemLibraryLoader* loader_ = nullptr;
+  void* closeItemWindow_ = nullptr;
   // The shutdown level and flags the process had before the write phase, given back after it.
   std::optional<std::uint32_t> shutdownLevelOnRelease_;
   std::uint32_t shutdownFlagsOnRelease_ = 0;

@@ -3,9 +3,10 @@
 import os
 import unittest
 
-from wine_harness import (BANNER, CLOSING_PROMPT, CONFIRMATION, NEIGHBOUR_PROBE, RELAY_CALL,
-                          SYSTEM_CALLERS, UPDATER_NAME, UpdaterTestCase, WinePrefix, WineRun, crlf,
-                          emulator_settings)
+from wine_harness import (BANNER, CLOSE_ITEM_PROBE, CLOSING_PROMPT, CONFIRMATION,
+                          NEIGHBOUR_PROBE, RELAY_CALL, RELAY_RETURN, SYSTEM_CALLERS, UPDATER_NAME,
+                          UpdaterTestCase, WinePrefix, WineRun, crlf, emulator_settings,
+                          shared_prefix)
 
 UPDATER = WinePrefix.windows_path("updater", UPDATER_NAME)
 READ_AS_05 = BANNER + "Detected FW version:40.70.00.05\n"
@@ -14,6 +15,8 @@ UPDATE_STEPS = ("Initial FW update process.\nFW Erase\nPrepare CRC\nFlash FW\nCh
 UPDATED = (READ_AS_05 + CONFIRMATION + "You pressed the 'y' key.\nContinuing...\n\n" +
            UPDATE_STEPS + "Update result:Success\n" + CLOSING_PROMPT)
 ANOTHER_RUN = "Another update is running. Let it finish, then start this program again.\n"
+EVENT_HOLDS_LOCK = ("Cannot take the lock that keeps to one update at a time "
+                    "(Global\\argb-fw-updater: Invalid handle (error 6)).\n")
 # Ten milliseconds a block: "Flash FW" lasts about a second, long enough to act during it.
 SLOW_FLASH = {"PROGRAM_MS": 10}
 
@@ -21,7 +24,8 @@ SLOW_FLASH = {"PROGRAM_MS": 10}
 # emulated driver's trace writes, one for each of its calls. The C runtimes' own registrations of
 # control handlers at their start are left out.
 TRACED_CALLS = ("_getch", "SetConsoleCtrlHandler", "SetThreadExecutionState", "SetConsoleMode",
-                "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy", "_write")
+                "SetProcessShutdownParameters", "ShutdownBlockReasonCreate",
+                "ShutdownBlockReasonDestroy", "_write")
 BLOCK_REASON = 'L"Firmware update in progress. Keep the computer on."'
 
 
@@ -188,17 +192,19 @@ class WineDialogueTest(UpdaterTestCase):
         first.type_key("k", after=CLOSING_PROMPT)
         self.assertRun(first, UPDATED, 0)
 
+    def hold_lock_name(self, kind):
+        """Another process that holds the lock's name as `kind` (see NeighbourProbe.cpp)."""
+        holder = WineRun(self.prefix, [NEIGHBOUR_PROBE, "hold", kind], name="holder-" + kind)
+        self.addCleanup(holder.kill)
+        self.assertTrue(holder.still_running(after="holding\n", seconds=0))
+        return holder
+
     def test_a_lock_name_taken_by_another_kind_of_object_or_by_other_rights(self):
         # An event of that name, which the mutex cannot be made over; a mutex that this run may
         # not open, as one made by a run with other rights: another update.
-        for kind, ending in (("event", "Cannot take the lock that keeps to one update at a time "
-                              "(Global\\argb-fw-updater: Invalid handle (error 6)).\n"),
-                             ("denied-mutex", ANOTHER_RUN)):
+        for kind, ending in (("event", EVENT_HOLDS_LOCK), ("denied-mutex", ANOTHER_RUN)):
             with self.subTest(kind=kind):
-                holder = WineRun(self.prefix, [NEIGHBOUR_PROBE, "hold", kind],
-                                 name="holder-" + kind)
-                self.addCleanup(holder.kill)
-                self.assertTrue(holder.still_running(after="holding\n", seconds=0))
+                holder = self.hold_lock_name(kind)
                 trace = os.path.join(self.prefix.work_dir, kind + ".jsonl")
                 run = self.start(label="-" + kind,
                                  TRACE=WinePrefix.windows_path("work", kind + ".jsonl"))
@@ -206,6 +212,24 @@ class WineDialogueTest(UpdaterTestCase):
                 holder.kill()
                 self.assertEqual(outcome, (crlf(BANNER + ending), 255))
                 self.assertFalse(os.path.exists(trace), "the refused run called the driver")
+
+    def test_an_error_text_is_converted_to_the_consoles_code_page(self):
+        # The system's reason for the error is converted to the page the console shows (Wine's
+        # OEM page, as on Windows), not the system's (0), with no flag that a page may refuse.
+        self.hold_lock_name("event")
+        env = self.prefix.trace_calls(("GetConsoleOutputCP", "WideCharToMultiByte"),
+                                      not_from=SYSTEM_CALLERS)
+        run = self.start(env=env)
+        self.assertRun(run, BANNER + EVENT_HOLDS_LOCK, 255)
+        trace = run.errors()
+        pages = [page for _, name, page in RELAY_RETURN.findall(trace)
+                 if name == "GetConsoleOutputCP"]
+        self.assertEqual(len(pages), 1)
+        conversions = [tuple(arguments.split(",")[:2]) for _, name, arguments
+                       in RELAY_CALL.findall(trace)
+                       if name == "WideCharToMultiByte" and 'L"Invalid handle' in arguments]
+        # One call for the length, one for the text.
+        self.assertEqual(conversions, [(pages[0], "00000000")] * 2)
 
     def test_a_killed_run_leaves_its_lock_to_the_next(self):
         # A refused run in a console of its own keeps its message on screen, and with it a handle
@@ -233,10 +257,13 @@ class WineDialogueTest(UpdaterTestCase):
                 # QuickEdit (0x40) off, with the extended-flags bit (0x80), and Wine's mode back.
                 ("y", ["driver calls", "_getch()", "SetConsoleCtrlHandler(handler,00000001)",
                        "SetThreadExecutionState(80000001)", "SetConsoleMode(input,000001b7)",
+                       # Asked before the programs at the default level, 0x280, with no flags
+                       # (SHUTDOWN_NORETRY would end the process without asking the user).
+                       "SetProcessShutdownParameters(000003ff,00000000)",
                        "ShutdownBlockReasonCreate(window," + BLOCK_REASON + ")",
                        "driver calls", "SetThreadExecutionState(80000000)",
                        "SetConsoleMode(input,000001f7)", "ShutdownBlockReasonDestroy(window)",
-                       "_getch()"])):
+                       "SetProcessShutdownParameters(00000280,00000000)", "_getch()"])):
             with self.subTest(answer=answer):
                 if os.path.exists(trace_file):
                     os.remove(trace_file)
@@ -313,6 +340,17 @@ class WineDialogueTest(UpdaterTestCase):
         run.interrupt()
         run.type_key("k", after=CLOSING_PROMPT)
         self.assertRun(run, UPDATED, 0)
+
+
+class CloseItemTest(unittest.TestCase):
+    def test_the_write_phase_greys_the_close_item_and_gives_back_its_state(self):
+        # Wine's console has no window: the probe hands the guard one of its own. Each line is
+        # the item found enabled, greyed (1), disabled (2) or both: before, during and after the
+        # write phase. 0x1000 (MF_DEFAULT) marks Close as the menu's default item.
+        probe = "Z:" + CLOSE_ITEM_PROBE.replace("/", "\\")
+        output, code = WineRun(shared_prefix(), probe, name="close-item-probe").wait()
+        self.assertEqual((output, code), (crlf("1000 1001 1000\n1001 1001 1001\n"
+                                               "1002 1001 1002\n1003 1001 1003\n"), 0))
 
 
 if __name__ == "__main__":

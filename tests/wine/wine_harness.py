@@ -40,6 +40,7 @@ STACK_GUARD_PROBE = os.environ.get("ARGB_WIN_STACK_GUARD_PROBE", "")
 SEARCH_PROBE = os.environ.get("ARGB_WIN_SEARCH_PROBE", "")
 SLEEP_PROBE = os.environ.get("ARGB_WIN_SLEEP_PROBE", "")
 NEIGHBOUR_PROBE = os.environ.get("ARGB_WIN_NEIGHBOUR_PROBE", "")
+CLOSE_ITEM_PROBE = os.environ.get("ARGB_WIN_CLOSE_ITEM_PROBE", "")
 PREFIX_DIR = os.environ.get("ARGB_WINE_PREFIX", "")
 
 DRIVER_NAME = "nvapi64.dll"
@@ -54,6 +55,8 @@ SYSTEM_CALLERS = ("kernel32", "kernelbase", "msvcrt", "ucrtbase")
 
 # A call in Wine's call trace: the thread, the function and its arguments.
 RELAY_CALL = re.compile(r"^([0-9a-f]+):Call [\w.]+\.(\w+)\(([^)]*)\)", re.M)
+# A return in it: the thread, the function and the value it gave back.
+RELAY_RETURN = re.compile(r"^([0-9a-f]+):Ret  [\w.]+\.(\w+)\(\) retval=([0-9a-f]+)", re.M)
 
 
 def traced_calls(trace, functions):
