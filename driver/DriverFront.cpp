@@ -43,12 +43,18 @@ NvApiStatus DriverFront::LoadDriverLibrary() {
   if (driverModule_ != nullptr) return kNvApiOk;
   platform::ModuleHandle module =
       loader_.LoadTrustedLibrary(kDriverLibraryName, platform::kLoadLibrarySearchSystem32);
-  if (module == nullptr) return kFrontLibraryNotLoaded;
+  if (module == nullptr) {
+    failureError_ = os_.getLastError();
+    return kFrontLibraryNotLoaded;
+  }
   const NvApiStatus status = ResolveLibraryEntries(module);
   if (status != kNvApiOk) {
+    // Freeing the library may change the last error, which must still give the failure's.
+    failureError_ = os_.getLastError();
     os_.freeLibrary(module);
     return status;
   }
+  failureError_ = 0;
   driverModule_ = module;
   return kNvApiOk;
 }

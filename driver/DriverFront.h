@@ -28,6 +28,9 @@ class DriverFront final : public NvApi {
   NvApiStatus NvAPI_I2CReadEx(GpuHandle gpu, I2cInfo* info, std::uint32_t* unknown) override;
 
   bool isLoaded() const { return driverModule_ != nullptr; }
+  // The thread's last error as the failing step of the last load left it (the load, a missing
+  // entry, the driver's initialise), read before the library is freed; 0 after a success.
+  std::uint32_t failureError() const { return failureError_; }
 
  private:
   struct FunctionCache {
@@ -52,6 +55,7 @@ class DriverFront final : public NvApi {
   CallBeginHookFn callBeginHook_ = nullptr;
   CallEndHookFn callEndHook_ = nullptr;
   FunctionCache cache_;
+  std::uint32_t failureError_ = 0;
 };
 
 }  // namespace argb::driver

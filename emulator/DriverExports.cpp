@@ -1,6 +1,7 @@
 // The library's only export. Every function it hands out forwards to one process-wide emulated
 // driver, configured from the environment on the first query.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -35,9 +36,36 @@ std::chrono::microseconds steadyNow() {
       std::chrono::steady_clock::now().time_since_epoch());
 }
 
+// The driver once made, for the unload's trace line: a library never used has no trace.
+std::atomic<EmulatedDriver*> madeDriver{nullptr};
+
 EmulatedDriver& driver() {
   static EmulatedDriver instance(argb::emulator::parseConfig(environment), steadyNow);
+  madeDriver.store(&instance, std::memory_order_relaxed);
   return instance;
+}
+
+#if defined(_WIN32)
+HINSTANCE libraryInstance = nullptr;
+constexpr wchar_t kDriverWindowClass[] = L"argb-emulated-driver";
+#endif
+
+// A real driver may keep a window of its own on the thread that initialised it. This one is
+// topmost, so that the thread lists it before the program's own windows.
+void makeWindowIfAsked() {
+#if defined(_WIN32)
+  static bool made = false;
+  if (made || environment("ARGB_EMU_WINDOW").value_or("") != "1") return;
+  made = true;
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = ::DefWindowProcW;
+  windowClass.hInstance = libraryInstance;
+  windowClass.lpszClassName = kDriverWindowClass;
+  if (::RegisterClassExW(&windowClass) == 0) return;
+  ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kDriverWindowClass, L"", WS_POPUP, 0, 0, 0, 0,
+                    nullptr, nullptr, libraryInstance, nullptr);
+#endif
 }
 
 // A real display driver may load a helper of its own by its bare name: which copy comes depends on
@@ -55,6 +83,7 @@ bool loadHelperByName() {
 constexpr std::int32_t kHelperNotFound = -2;
 
 std::int32_t initialize() {
+  makeWindowIfAsked();
   if (!loadHelperByName() && environment("ARGB_EMU_LOAD_BY_NAME_NEEDED").value_or("") == "1")
     return kHelperNotFound;
   return driver().initialize();
@@ -110,3 +139,16 @@ void* functionFor(std::uint32_t id) {
 extern "C" ARGB_EMULATOR_EXPORT void* nvapi_QueryInterface(std::uint32_t id) {
   return driver().offers(id) ? functionFor(id) : nullptr;
 }
+
+#if defined(_WIN32)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) libraryInstance = instance;
+  // Windows passes a non-null `reserved` when the process ends, which is not traced: the trace
+  // then ends as the program's last call left it.
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    if (EmulatedDriver* const made = madeDriver.load(std::memory_order_relaxed))
+      made->libraryUnloaded();
+  }
+  return TRUE;
+}
+#endif

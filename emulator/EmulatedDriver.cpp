@@ -116,6 +116,11 @@ std::int32_t EmulatedDriver::initialize() {
   return config_.initStatus;
 }
 
+void EmulatedDriver::libraryUnloaded() {
+  std::lock_guard lock(mutex_);
+  trace_.write(startLine("library-unload"));
+}
+
 std::int32_t EmulatedDriver::enumPhysicalGpus(GpuHandle* handles, std::uint32_t* count) {
   std::lock_guard lock(mutex_);
   Outcome outcome;

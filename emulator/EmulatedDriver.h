@@ -35,6 +35,8 @@ class EmulatedDriver {
   std::int32_t i2cRead(GpuHandle gpu, I2cRecordV3* record, std::uint32_t* arg);
   void callBegin(std::uint32_t id, std::uint64_t* cookie);
   void callEnd(std::uint32_t id, std::uint64_t cookie, std::int32_t status);
+  // The library was unloaded (its last FreeLibrary) while the process goes on.
+  void libraryUnloaded();
 
   DeviceState deviceState() const;
 

@@ -38,11 +38,12 @@ PauseStats pauseStats(std::vector<double> durationsMs) {
 
 CheckResult judgePauses(PausePhase phase, const PauseMeasurement& measured) {
   const PauseStats stats = pauseStats(measured.durationsMs);
-  char value[200];
-  std::snprintf(value, sizeof value, "%zu pauses of %u ms: mean %.3f ms, p99 %.3f ms, %s, %s",
+  char value[240];
+  std::snprintf(value, sizeof value, "%zu pauses of %u ms: mean %.3f ms, p99 %.3f ms, %s, %s, %s",
                 measured.durationsMs.size(), static_cast<unsigned>(kPauseMs), stats.meanMs,
                 stats.p99Ms, std::string(mechanismName(measured.mechanism)).c_str(),
-                measured.servingWindows ? "waits serving the window's messages" : "plain waits");
+                measured.servingWindows ? "waits serving the window's messages" : "plain waits",
+                measured.driverLoaded ? "display driver loaded" : "no display driver loaded");
   CheckResult result{phase == PausePhase::kBeforeWritePhase ? "1 ms pause before the write phase"
                                                             : "1 ms pause in the write phase",
                      Verdict::kPass, value, "the mean is at most 2 ms"};

@@ -31,8 +31,10 @@ enum class PausePhase { kBeforeWritePhase, kInWritePhase };
 struct PauseMeasurement {
   std::vector<double> durationsMs;
   platform::PreciseSleeper::Method mechanism = platform::PreciseSleeper::Method::kUndecided;
-  // A window of the thread was open, so the waits served its messages.
+  // The session-end window was open, so the waits served the thread's messages.
   bool servingWindows = false;
+  // The display driver was loaded, as it is through an update where one is installed.
+  bool driverLoaded = false;
 };
 
 CheckResult judgePauses(PausePhase phase, const PauseMeasurement& measured);

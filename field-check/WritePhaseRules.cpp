@@ -127,6 +127,12 @@ CheckResult judgeRestart(const std::optional<RestartFacts>& facts) {
                       " refused; reason shown and cancel offered: ";
   value += facts->reasonShownAndCancelled ? (*facts->reasonShownAndCancelled ? "yes" : "no")
                                           : "no answer";
+  value += std::string(facts->windowMissing ? "; no" : "; the") +
+           " session-end window among the thread's " + std::to_string(facts->threadWindows) +
+           " window(s)";
+  if (facts->windowMissing)
+    return result(name, false, value,
+                  "the updater's session-end window was not made: nothing held the restart off");
   if (facts->queries == 0)
     return result(name, false, value,
                   "Windows never asked the program: choose Restart while the check waits");

@@ -60,6 +60,10 @@ struct RestartFacts {
   std::uint32_t refused = 0;
   // The user's answer: Windows showed the reason and let them cancel; nullopt for no answer.
   std::optional<bool> reasonShownAndCancelled;
+  // The windows of the thread during the hold, and whether none of them has the session-end
+  // window's class (others, such as the default IME window, may be listed before it).
+  std::uint32_t threadWindows = 0;
+  bool windowMissing = false;
 };
 // nullopt: the user did not ask for the check.
 CheckResult judgeRestart(const std::optional<RestartFacts>& facts);

@@ -64,12 +64,17 @@ bool keyPressWaiting(HANDLE input) {
 
 }  // namespace
 
-std::optional<KeyRead> readKeyWithin(platform::Console& console, std::uint32_t milliseconds) {
+std::optional<KeyRead> readKeyWithin(platform::Console& console,
+                                     std::optional<std::uint32_t> milliseconds) {
   const SingleKeyInput singleKeys;
   const platform::ConsoleInput input;
-  const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+  DWORD events = 0;
+  // An input that cannot be read would be waited on for ever.
+  if (!milliseconds && !::GetNumberOfConsoleInputEvents(input.handle(), &events))
+    return std::nullopt;
+  const ULONGLONG deadline = ::GetTickCount64() + milliseconds.value_or(0);
   while (!keyPressWaiting(input.handle())) {
-    if (::GetTickCount64() >= deadline) return std::nullopt;
+    if (milliseconds && ::GetTickCount64() >= deadline) return std::nullopt;
     // The wait on the input (a pending read to Wine's console, which then hands keys on) ends early
     // for events that are no keys, or fails where the handle cannot be waited on. In the write
     // phase both serve the session-end window, as the updater's waits do.

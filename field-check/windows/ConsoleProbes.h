@@ -9,9 +9,11 @@
 
 namespace argb::fieldcheck {
 
-// One key press, read as the updater reads keys, or nullopt when none came within the time. The
-// wait serves the thread's windows while the write phase has one.
-std::optional<KeyRead> readKeyWithin(platform::Console& console, std::uint32_t milliseconds);
+// One key press, read as the updater reads keys, or nullopt when none came within the time
+// (nullopt: no limit, unless the console has no input to wait on). The wait serves the thread's
+// windows while the write phase has one.
+std::optional<KeyRead> readKeyWithin(platform::Console& console,
+                                     std::optional<std::uint32_t> milliseconds);
 
 // The output code page and a system error text as the updater would show it.
 CheckResult checkCodePage();

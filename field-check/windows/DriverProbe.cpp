@@ -35,21 +35,25 @@ std::wstring systemDirectory() {
   return std::wstring(folder, length < MAX_PATH ? length : 0);
 }
 
+std::wstring driverPath() {
+  return systemDirectory() + L"\\" + reinterpret_cast<const wchar_t*>(driver::kDriverLibraryName);
+}
+
 }  // namespace
 
-CheckResult checkDriver(platform::OsServices& os, driver::TrustedLibraryLoader& loader) {
-  const std::wstring system = systemDirectory();
-  const std::wstring library =
-      system + L"\\" + reinterpret_cast<const wchar_t*>(driver::kDriverLibraryName);
+bool driverLoaded() {
+  return ::GetModuleHandleW(driverPath().c_str()) != nullptr;
+}
+
+CheckResult checkDriver(driver::DriverFront& front) {
   DriverFacts facts;
-  facts.inSystemDirectory = ::GetFileAttributesW(library.c_str()) != INVALID_FILE_ATTRIBUTES;
+  facts.inSystemDirectory = ::GetFileAttributesW(driverPath().c_str()) != INVALID_FILE_ATTRIBUTES;
   if (!facts.inSystemDirectory) return judgeDriver(facts);
 
   const std::vector<std::string> before = loadedModules();
-  driver::DriverFront front(os, loader);
-  ::SetLastError(ERROR_SUCCESS);
   facts.initStatus = front.NvAPI_Initialize();
-  facts.initError = ::GetLastError();
+  // As the front saw it at the failing step: after the library is freed the thread's is another.
+  facts.initError = front.failureError();
   if (facts.initStatus == driver::kNvApiOk) {
     driver::GpuHandle handles[driver::kMaxPhysicalGpus] = {};
     std::uint32_t count = 0;
@@ -58,11 +62,8 @@ CheckResult checkDriver(platform::OsServices& os, driver::TrustedLibraryLoader& 
   } else if (facts.initError != ERROR_SUCCESS) {
     facts.initErrorText = utf8FromConsole(platform::errorText(facts.initError));
   }
-  facts.loadedOutside = modulesAddedOutside(before, loadedModules(), utf8(system));
-  // The front keeps the driver for the process's life; the check gives back the front's one load.
-  if (front.isLoaded()) {
-    if (const HMODULE module = ::GetModuleHandleW(library.c_str())) ::FreeLibrary(module);
-  }
+  facts.loadedOutside = modulesAddedOutside(before, loadedModules(), utf8(systemDirectory()));
+  // The front keeps a driver that initialised for the process's life, as in the updater.
   return judgeDriver(facts);
 }
 

@@ -1,14 +1,17 @@
 #pragma once
 
-#include "driver/TrustedLibraryLoader.h"
+#include "driver/DriverFront.h"
 #include "field-check/CheckResult.h"
-#include "platform/OsServices.h"
 
 namespace argb::fieldcheck {
 
-// Loads the display driver as the updater does (its trusted loading under the search setting of
-// main, through its driver front), initialises it and asks for its GPUs, then unloads it. No I2C
-// function is resolved or called.
-CheckResult checkDriver(platform::OsServices& os, driver::TrustedLibraryLoader& loader);
+// Initialises the display driver through `front`, the updater's driver front (loaded by the
+// trusted loading under the search setting of main), and asks for its GPUs. A driver that
+// initialised stays loaded, as in an update, so the later checks run beside it. No I2C function
+// is resolved or called.
+CheckResult checkDriver(driver::DriverFront& front);
+
+// The driver's library from the system directory is loaded in this process.
+bool driverLoaded();
 
 }  // namespace argb::fieldcheck

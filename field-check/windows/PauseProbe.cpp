@@ -1,5 +1,6 @@
 #include "field-check/windows/PauseProbe.h"
 
+#include "field-check/windows/DriverProbe.h"
 #include "field-check/windows/WritePhaseProbe.h"
 #include "platform/windows/WindowsHeaders.h"
 
@@ -10,7 +11,8 @@ CheckResult PauseProbe::measure(PausePhase phase) {
   ::QueryPerformanceFrequency(&frequency);
   constexpr double kMsPerSecond = 1000.0;
   PauseMeasurement measured;
-  measured.servingWindows = threadWindow() != nullptr;
+  measured.servingWindows = sessionEndWindowOpen();
+  measured.driverLoaded = driverLoaded();
   measured.durationsMs.reserve(kPauseCount);
   for (std::size_t i = 0; i < kPauseCount; ++i) {
     LARGE_INTEGER start;

@@ -1,5 +1,6 @@
 #include "field-check/windows/WritePhaseProbe.h"
 
+#include <cwchar>
 #include <optional>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "field-check/windows/ConsoleProbes.h"
 #include "field-check/windows/Text.h"
 #include "platform/windows/ConsoleInput.h"
+#include "platform/windows/SessionEndHold.h"
 #include "platform/windows/SystemFunction.h"
 #include "platform/windows/WindowsHeaders.h"
 #include "platform/windows/WindowsWritePhaseGuard.h"
@@ -85,9 +87,27 @@ Reading read(BlockReasonQuery query) {
   return {inputMode(), closeItemState(), sessionBlockReason(query), shutdownLevel()};
 }
 
-BOOL CALLBACK firstWindow(HWND window, LPARAM found) {
-  *reinterpret_cast<HWND*>(found) = window;
-  return FALSE;
+// The thread's windows, and among them the session-end window, told by its class: Windows may
+// list another one first (its default IME window, a window the driver made on this thread).
+struct ThreadWindows {
+  std::uint32_t count = 0;
+  HWND sessionEnd = nullptr;
+};
+
+BOOL CALLBACK noteWindow(HWND window, LPARAM context) {
+  auto& windows = *reinterpret_cast<ThreadWindows*>(context);
+  ++windows.count;
+  wchar_t className[kLongestClassName] = {};
+  if (windows.sessionEnd == nullptr && ::GetClassNameW(window, className, kLongestClassName) > 0 &&
+      std::wcscmp(className, platform::kSessionEndWindowClass) == 0)
+    windows.sessionEnd = window;
+  return TRUE;
+}
+
+ThreadWindows threadWindows() {
+  ThreadWindows windows;
+  ::EnumThreadWindows(::GetCurrentThreadId(), noteWindow, reinterpret_cast<LPARAM>(&windows));
+  return windows;
 }
 
 // The end-of-session queries the session-end window received while it was watched, and its
@@ -129,7 +149,6 @@ class QueryWatch {
   const HWND window_;
 };
 
-constexpr std::uint32_t kRestartHoldMs = 60000;
 constexpr std::uint32_t kAnswerWaitMs = 60000;
 
 template <typename T>
@@ -141,10 +160,8 @@ std::optional<Phases<T>> allThree(const std::optional<T>& before, const std::opt
 
 }  // namespace
 
-void* threadWindow() {
-  HWND found = nullptr;
-  ::EnumThreadWindows(::GetCurrentThreadId(), firstWindow, reinterpret_cast<LPARAM>(&found));
-  return found;
+bool sessionEndWindowOpen() {
+  return threadWindows().sessionEnd != nullptr;
 }
 
 Report checkWritePhase(platform::SystemLibraryLoader& loader, PauseProbe& pauses) {
@@ -189,18 +206,24 @@ CheckResult checkRestart(platform::Console& console, platform::SystemLibraryLoad
   platform::WindowsWritePhaseGuard guard;
   guard.loadSystemLibrariesWith(loader);
   guard.enterWritePhase();
+  const ThreadWindows windows = threadWindows();
   RestartFacts facts;
-  {
-    const QueryWatch watch(static_cast<HWND>(threadWindow()));
+  facts.threadWindows = windows.count;
+  facts.windowMissing = windows.sessionEnd == nullptr;
+  // Without the window nothing would hold the restart: the user is not asked to try one.
+  if (!facts.windowMissing) {
+    const QueryWatch watch(windows.sessionEnd);
     console.writeFormatted(
-        "The check now holds off a restart for 60 s, as an update does.\n"
+        "The check now holds off a restart, as an update does, until you press a key.\n"
         "Choose Restart from the Start menu. When Windows names this program, choose Cancel,\n"
-        "then come back here and press a key.\n");
-    readKeyWithin(console, kRestartHoldMs);
+        "then come back here and press a key. A restart still waiting on Windows' screen goes\n"
+        "on once the key is pressed.\n");
+    readKeyWithin(console, std::nullopt);
     facts.queries = queryCount.queries;
     facts.refused = queryCount.refused;
   }
   guard.updateEnded();
+  if (facts.windowMissing) return judgeRestart(facts);
   console.discardTypedAhead();
   console.writeFormatted(
       "Did Windows show \"Firmware update in progress. Keep the computer on.\" and let you "

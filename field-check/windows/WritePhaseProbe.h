@@ -13,12 +13,12 @@ namespace argb::fieldcheck {
 // them. The guard reads the console's defaults through `loader`, as in the updater.
 Report checkWritePhase(platform::SystemLibraryLoader& loader, PauseProbe& pauses);
 
-// Asks for R; then holds the write phase until a key or for 60 s while the user tries a real
-// restart, counts the end-of-session queries the session-end window received and its answers, and
-// asks whether Windows showed the reason and let the user cancel.
+// Asks for R; then holds the write phase until a key while the user tries a real restart,
+// counts the end-of-session queries the session-end window (found by its class) received and its
+// answers, and asks whether Windows showed the reason and let the user cancel.
 CheckResult checkRestart(platform::Console& console, platform::SystemLibraryLoader& loader);
 
-// A window of this thread (the session-end window in the write phase), or null.
-void* threadWindow();
+// The updater's session-end window is open on this thread (in the write phase).
+bool sessionEndWindowOpen();
 
 }  // namespace argb::fieldcheck

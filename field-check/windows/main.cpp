@@ -6,6 +6,7 @@
 
 #include "app/ConsoleTexts.h"
 #include "app/ProgramVersion.h"
+#include "driver/DriverFront.h"
 #include "driver/TrustedLibraryLoader.h"
 #include "field-check/windows/ConsoleProbes.h"
 #include "field-check/windows/DriverProbe.h"
@@ -68,6 +69,9 @@ int main() {
   platform::WindowsConsole console;
   platform::WindowsOsServices os;
   driver::TrustedLibraryLoader loader(os);
+  // One front for the process, as in the updater: a driver that initialised stays loaded to the
+  // end.
+  driver::DriverFront driverFront(os, loader);
   const std::wstring program = programPath();
   const std::wstring folder = program.substr(0, program.find_last_of(L'\\'));
   PauseProbe pauses(loader);
@@ -80,7 +84,7 @@ int main() {
   reporter.add(checkKnownDlls());
   reporter.add(checkLibrarySearch(search, folder));
   reporter.add(checkRunLock());
-  reporter.add(checkDriver(os, loader));
+  reporter.add(checkDriver(driverFront));
   reporter.add(pauses.measure(PausePhase::kBeforeWritePhase));
   reporter.add(checkCodePage());
   reporter.add(checkKeys(console));

@@ -6,7 +6,6 @@
 namespace argb::platform {
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"argb-fw-updater-session-end";
 constexpr wchar_t kWindowTitle[] = L"Corvix ARGB FW updater";
 constexpr wchar_t kReason[] = L"Firmware update in progress. Keep the computer on.";
 
@@ -27,14 +26,14 @@ void SessionEndHold::hold() {
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = refuseSessionEnd;
   windowClass.hInstance = instance;
-  windowClass.lpszClassName = kWindowClass;
+  windowClass.lpszClassName = kSessionEndWindowClass;
   if (::RegisterClassExW(&windowClass) == 0) return;
   // Top-level: a message-only window would not be asked.
-  const HWND window =
-      ::CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPED, CW_USEDEFAULT, CW_USEDEFAULT,
-                        CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  const HWND window = ::CreateWindowExW(0, kSessionEndWindowClass, kWindowTitle, WS_OVERLAPPED,
+                                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                        nullptr, nullptr, instance, nullptr);
   if (window == nullptr) {
-    ::UnregisterClassW(kWindowClass, instance);
+    ::UnregisterClassW(kSessionEndWindowClass, instance);
     return;
   }
   window_ = window;
@@ -50,7 +49,7 @@ void SessionEndHold::release() {
   const HWND window = static_cast<HWND>(window_);
   ::ShutdownBlockReasonDestroy(window);
   ::DestroyWindow(window);
-  ::UnregisterClassW(kWindowClass, ::GetModuleHandleW(nullptr));
+  ::UnregisterClassW(kSessionEndWindowClass, ::GetModuleHandleW(nullptr));
   windowToServeClosed();
   window_ = nullptr;
 }

@@ -18,6 +18,9 @@ const auto kDriverModule = reinterpret_cast<platform::ModuleHandle>(0x1000);
 // A driver library behind the query entry, with a record of every call into it.
 struct FakeDriver {
   NvApiStatus initializeStatus = 0;
+  // The last error the initialise leaves on `platform`, as a driver that fails may.
+  std::uint32_t initializeError = 0;
+  FakePlatform* platform = nullptr;
   std::set<std::uint32_t> missingIds;
   int initializeCalls = 0;
   std::vector<std::uint32_t> queries;
@@ -46,6 +49,7 @@ struct FakeDriver {
   }
   static NvApiStatus initialize() {
     ++active->initializeCalls;
+    if (active->initializeError != 0) active->platform->lastError = active->initializeError;
     return active->initializeStatus;
   }
   static NvApiStatus enumerate(GpuHandle handles[kMaxPhysicalGpus], std::uint32_t* count) {
@@ -172,6 +176,22 @@ TEST_F(DriverFrontTest, AFailingInitialiseIsReturnedAndRetriedOnTheNextCall) {
   EXPECT_TRUE(driver.calls.empty()) << "no hook and no function before a good initialise";
   driver.initializeStatus = 0;
   EXPECT_EQ(front.NvAPI_EnumPhysicalGPUs(handles, &count), 0);
+}
+
+TEST_F(DriverFrontTest, AFailureKeepsTheLastErrorOfItsFailingStepPastTheFree) {
+  fake.freeLibraryError = 0;
+  fake.loadAnswers["nvapi64.dll"] = {nullptr, platform::kErrorBadExeFormat};
+  EXPECT_EQ(front.NvAPI_Initialize(), kFrontLibraryNotLoaded);
+  EXPECT_EQ(front.failureError(), platform::kErrorBadExeFormat);
+  offerLibrary();
+  driver.platform = &fake;
+  driver.initializeStatus = -2;
+  driver.initializeError = platform::kErrorModNotFound;
+  EXPECT_EQ(front.NvAPI_Initialize(), -2);
+  EXPECT_EQ(front.failureError(), platform::kErrorModNotFound);
+  driver.initializeStatus = 0;
+  EXPECT_EQ(front.NvAPI_Initialize(), 0);
+  EXPECT_EQ(front.failureError(), 0u);
 }
 
 TEST_F(DriverFrontTest, AnUnofferedFunctionGivesMinusThreeWithoutHooksAndIsAskedAgain) {

@@ -50,9 +50,9 @@ TEST(FieldCheckRulesTest, EachCheckJudgesWhatItMeasured) {
        "before the write phase: 2 pauses of 1 ms: mean 2.000 ms, p99 3.000 ms, "
        "high-resolution timer, plain waits"},
       {"served pauses above 2 ms",
-       judgePauses(kDuring, {{15.6, 1.0}, Method::kHighResolutionTimer, true}), kFail,
+       judgePauses(kDuring, {{15.6, 1.0}, Method::kHighResolutionTimer, true, true}), kFail,
        "in the write phase: 2 pauses of 1 ms: mean 8.300 ms, p99 15.600 ms, high-resolution "
-       "timer, waits serving the window's messages"},
+       "timer, waits serving the window's messages, display driver loaded"},
       {"no pauses", judgePauses(kDuring, {{}, Method::kUndecided, true}), kFail,
        "no pause was measured"},
 
@@ -70,8 +70,12 @@ TEST(FieldCheckRulesTest, EachCheckJudgesWhatItMeasured) {
       {"level kept", judgeShutdownLevel(Modes{0x280, 0x3FF, 0x3FF}), kFail, "differs"},
       {"level unreadable", judgeShutdownLevel(std::nullopt), kFail, "cannot be read"},
 
-      {"restart held", judgeRestart(RestartFacts{2, 2, true}), kPass,
-       "2 end-of-session queries, 2 refused; reason shown and cancel offered: yes"},
+      {"restart held", judgeRestart(RestartFacts{2, 2, true, 3}), kPass,
+       "2 end-of-session queries, 2 refused; reason shown and cancel offered: yes; the "
+       "session-end window among the thread's 3 window(s)"},
+      {"no session-end window", judgeRestart(RestartFacts{0, 0, true, 2, true}), kFail,
+       "no session-end window among the thread's 2 window(s); the updater's session-end window "
+       "was not made"},
       {"restart not asked for", judgeRestart(std::nullopt), kNa, "not asked for"},
       {"no query came", judgeRestart(RestartFacts{0, 0, true}), kFail, "never asked"},
       {"a query allowed", judgeRestart(RestartFacts{2, 1, true}), kFail, "let the session end"},

@@ -39,6 +39,7 @@ platform::ModuleHandle FakePlatform::loadLibraryEx(const char16_t* fileName, std
 bool FakePlatform::freeLibrary(platform::ModuleHandle module) {
   frees.push_back(module);
   events.push_back("free");
+  if (freeLibraryError) lastError = *freeLibraryError;
   return true;
 }
 

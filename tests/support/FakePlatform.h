@@ -50,6 +50,8 @@ class FakePlatform : public platform::Platform,
   int localAllocFailsAfter = -1;
   // The last error that localFree leaves behind, as a real free may; none: untouched.
   std::optional<std::uint32_t> localFreeError;
+  // The same for freeLibrary.
+  std::optional<std::uint32_t> freeLibraryError;
   std::deque<int> keys;
   bool interactiveOutput = false;
   bool consoleClosesWithProgram = false;
