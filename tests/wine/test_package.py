@@ -121,10 +121,6 @@ def osslsigncode(*argv):
     return change
 
 
-def certificate(path):
-    return x509.Certificate.load(pem.unarmor(read(path))[2])
-
-
 def signature_edited(edit):
     """A change of a signed program: edit(SignedData, SignerInfo) gives fields of its signature."""
     def change(program):
@@ -140,6 +136,7 @@ def signature_edited(edit):
     return change
 
 
+@contextlib.contextmanager
 def serve_timestamps(config):
     """A throwaway time-stamp authority on 127.0.0.1: openssl ts answers each query posted."""
     class Authority(http.server.BaseHTTPRequestHandler):
@@ -157,7 +154,9 @@ def serve_timestamps(config):
             pass
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Authority)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
+    with server:
+        yield server
+        server.shutdown()
 
 
 def rewritten(level=9, before=lambda package_zip, entry: None,
@@ -294,9 +293,9 @@ class SigningTest(UpdaterTestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="argb-signing-")
         cls.addClassCleanup(shutil.rmtree, cls.folder)
-        # The signer, pinned; others the CA file trusts, never pinned: one; one of the signer's serial
-        # and name in other case, sorted before it where OpenSSL seeks the signer by name; one whose
-        # revocation list nobody serves; and a time-stamp authority only the test's own file trusts.
+        # The signer, pinned; others the CA file trusts: one; one of its serial and name in other case,
+        # sorted before it where OpenSSL seeks the signer by name; one whose revocation list nobody
+        # serves. A time-stamp authority that only the test's own file trusts.
         cls.certificate, cls.pkcs12, cls.cafile, cls.pins, cls.tsa_certificate = (
             os.path.join(cls.folder, name)
             for name in ("signer.pem", "signer.p12", "trusted.pem", "pins", "tsa.pem"))
@@ -317,7 +316,7 @@ class SigningTest(UpdaterTestCase):
             if name != "tsa":
                 with open(cls.cafile, "ab") as trusted:
                     trusted.write(read(pem_path))
-        cls.fingerprint = hashlib.sha256(certificate(cls.certificate).dump()).hexdigest()
+        cls.fingerprint = hashlib.sha256(pem.unarmor(read(cls.certificate))[2]).hexdigest()
         with open(cls.pins, "w", encoding="ascii") as pins:
             # As a certificate viewer shows it: colons, capitals.
             pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
@@ -333,14 +332,10 @@ class SigningTest(UpdaterTestCase):
             file.write(f"[tsa]\ndefault_tsa = t\n[t]\nserial = {config}.serial\nsigner_cert = "
                        f"{cls.tsa_certificate}\nsigner_key = {cls.folder}/tsa.key\n"
                        f"signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n")
-        authority = serve_timestamps(config)
-        try:
+        with serve_timestamps(config) as authority:
             package(cls.timestamped_dir, "right", SIGNING_PKCS12=cls.pkcs12,
                     SIGNING_TIMESTAMP_URL=f"http://127.0.0.1:{authority.server_port}",
                     IMAGE_IS_SUBSTITUTE="OFF")
-        finally:
-            authority.shutdown()
-            authority.server_close()
 
     def setUp(self):
         if not PACKAGE:
@@ -378,9 +373,8 @@ class SigningTest(UpdaterTestCase):
         self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
         sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
         signed = "The release is the rebuild, signed: "
-        other = cms.CertificateChoices({"certificate": certificate(folder("other.pem"))})
-        pinned, twin = (cms.CertificateChoices({"certificate": certificate(folder(name))})
-                        for name in ("signer.pem", "twin.pem"))
+        other, pinned, twin = (cms.CertificateChoices({"certificate": x509.Certificate.load(
+            pem.unarmor(read(folder(name)))[2])}) for name in ("other.pem", "signer.pem", "twin.pem"))
         unneeded = "certificate of /CN=Other trusted signer, which its signer's chain does not"
 
         def unauthenticated(signer, *attributes):
@@ -388,7 +382,6 @@ class SigningTest(UpdaterTestCase):
             return {"signer_infos": [signer]}
 
         def named(issuer, *added):
-            """Names the signer by the issuer of `issuer` and serial 4242, and adds certificates."""
             def edit(data, signer):
                 signer["sid"] = {"issuer_and_serial_number": {"issuer": issuer.chosen.issuer,
                                                               "serial_number": 4242}}
@@ -548,9 +541,8 @@ class SigningTest(UpdaterTestCase):
                                         r"is then expected.\n$")
 
     def test_every_random_change_of_the_signed_release_ends_in_one_line(self):
-        """Seeded changes, insertions, deletions of 1-4 bytes in the signed zip (half in its records
-        at the end; SHA256SUMS then fitted), in SHA256SUMS, in BUILDINFO's commit and date (its
-        toolchain lines are the user's to judge), through the check in this process."""
+        """Seeded changes of 1-4 bytes in the signed zip (half in its records; SHA256SUMS fitted), in
+        SHA256SUMS, in BUILDINFO's commit and date (its toolchain lines are the user's to judge)."""
         generator, release_zip = random.Random(29), os.path.basename(PACKAGE)
         release = os.path.join(self.folder, "random")
         shutil.copytree(self.signed_dir, release, ignore=shutil.ignore_patterns("_*"))
