@@ -90,8 +90,8 @@ def rebuilt_signature(signed_data, content, certificates, leaf):
         "signed_attrs": [cms.CMSAttribute.load(attribute) for attribute in signed_attributes],
         "signature_algorithm": without_payload(signer["signature_algorithm"]),
         "signature": signer["signature"]}
-    if signer["unsigned_attrs"].native:
-        timestamp = signer["unsigned_attrs"][0]
+    # At most one by now (see structure); an empty set of them is left out.
+    for timestamp in signer["unsigned_attrs"] or []:
         fields["unsigned_attrs"] = [{"type": timestamp["type"].dotted,
                                      "values": [timestamp["values"][0]]}]
     return cms.SignedData({
