@@ -293,9 +293,8 @@ class SigningTest(UpdaterTestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="argb-signing-")
         cls.addClassCleanup(shutil.rmtree, cls.folder)
-        # The signer, pinned; others the CA file trusts: one; one of its serial and name in other case,
-        # sorted before it where OpenSSL seeks the signer by name; one whose revocation list nobody
-        # serves. A time-stamp authority that only the test's own file trusts.
+        # The signer, pinned; others the CA file trusts: one; its serial and name in other case (first
+        # where OpenSSL seeks the signer); one whose revocation list nobody serves. A time-stamp CA.
         cls.certificate, cls.pkcs12, cls.cafile, cls.pins, cls.tsa_certificate = (
             os.path.join(cls.folder, name)
             for name in ("signer.pem", "signer.p12", "trusted.pem", "pins", "tsa.pem"))
