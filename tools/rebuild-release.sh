@@ -7,16 +7,20 @@
 # The image is needed unless the zip carries the substitute. The sources are copied to a temporary
 # folder and built there with the release's source date; package/compare_release.py says what is
 # compared. ARGB_RELEASE_CAFILE names the certificates a signature must chain to (default:
-# osslsigncode's, the system's bundle); ARGB_RELEASE_SIGNERS a file of the signing certificates'
-# fingerprints to accept instead of package/release-signers.txt.
+# osslsigncode's, the system's bundle); ARGB_RELEASE_TIMESTAMP_CAFILE those a time-stamp must chain
+# to (without it a time-stamped release is refused); ARGB_RELEASE_CRLFILE revocation lists for a
+# check offline; ARGB_RELEASE_SIGNERS a file of the signing certificates' fingerprints to accept
+# instead of package/release-signers.txt.
 set -euo pipefail
+# Debian's interpreter, which the windows preset packages with and python3-asn1crypto serves.
+python=/usr/bin/python3
 release=$(realpath "$1")
 image=${2:+$(realpath "$2")}
 cd "$(dirname "$0")/.."
 # shellcheck disable=SC2046 # the list holds one package name a line, each its own word
 tools/ensure-packages.sh $(cat tools/windows-packages.txt)
 
-python3 package/compare_release.py before "$release"
+"$python" package/compare_release.py before "$release"
 options=(-DARGB_BUILD_TESTS=OFF)
 if grep -q -- '-substitute-image\.zip$' "$release/SHA256SUMS"; then
   options+=(-DARGB_ALLOW_SUBSTITUTE_PACKAGE=ON)
@@ -39,5 +43,4 @@ export SOURCE_DATE_EPOCH=${released_date:-${SOURCE_DATE_EPOCH:-$(git log -1 --fo
   cmake --build --preset windows -j2 --target package >>"$work/build.log") ||
   { cat "$work/build.log" >&2; exit 1; }
 
-python3 package/compare_release.py compare "$release" "$work/src/build/windows" \
-  ${ARGB_RELEASE_CAFILE:+--cafile "$ARGB_RELEASE_CAFILE"}
+"$python" package/compare_release.py compare "$release" "$work/src/build/windows"

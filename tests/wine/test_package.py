@@ -2,17 +2,24 @@
 given, and its refusal to package the substitute image."""
 
 import binascii
+import contextlib
 import hashlib
+import http.server
 import io
 import os
+import random
 import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 import zipfile
+from unittest import mock
+
+from asn1crypto import cms, pem, x509
 
 from wine_harness import CLOSING_PROMPT, CONFIRMATION, UpdaterTestCase, WinePrefix, WineRun
 
@@ -27,6 +34,8 @@ OBJDUMP = os.environ.get("ARGB_WIN_OBJDUMP", "x86_64-w64-mingw32-objdump")
 SOURCE = os.path.join(os.path.dirname(__file__), "..", "..")
 REBUILD = os.path.join(SOURCE, "tools", "rebuild-release.sh")
 COMPARE = os.path.join(SOURCE, "package", "compare_release.py")
+sys.path.insert(0, os.path.dirname(COMPARE))
+import compare_release  # noqa: E402  (from the package folder, as its own script finds it)
 
 VERSION = "0.0.1.3"
 SUBSTITUTE_WARNING = "THIS PACKAGE CANNOT UPDATE A REAL CONTROLLER"
@@ -105,10 +114,49 @@ def osslsigncode(*argv):
             before, after = os.path.join(work, "in.exe"), os.path.join(work, "out.exe")
             with open(before, "wb") as file:
                 file.write(program)
-            subprocess.run(["osslsigncode", *argv, "-in", before, "-out", after], check=True,
+            # attach-signature writes the program even where its signature does not verify.
+            subprocess.run(["osslsigncode", *argv, "-in", before, "-out", after],
                            capture_output=True)
             return read(after)
     return change
+
+
+def signature_edited(edit):
+    """A change of a signed program: edit(SignedData, SignerInfo) gives fields of its signature."""
+    def change(program):
+        info = cms.ContentInfo.load(osslsigncode("extract-signature")(program))
+        data = info["content"]
+        for field, value in edit(data, data["signer_infos"][0]).items():
+            data[field] = value
+        with tempfile.NamedTemporaryFile() as signature:
+            signature.write(info.dump())
+            signature.flush()
+            return osslsigncode("attach-signature", "-sigin", signature.name)(
+                osslsigncode("remove-signature")(program))
+    return change
+
+
+@contextlib.contextmanager
+def serve_timestamps(config):
+    """A throwaway time-stamp authority on 127.0.0.1: openssl ts answers each query posted."""
+    class Authority(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            reply = subprocess.run(
+                ["openssl", "ts", "-reply", "-config", config, "-queryfile", "/dev/stdin", "-out",
+                 "/dev/stdout"], input=self.rfile.read(int(self.headers["Content-Length"])),
+                capture_output=True, check=True).stdout
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.end_headers()
+            self.wfile.write(reply)
+
+        def log_message(self, *_):
+            pass
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Authority)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    with server:
+        yield server
+        server.shutdown()
 
 
 def rewritten(level=9, before=lambda package_zip, entry: None,
@@ -245,29 +293,48 @@ class SigningTest(UpdaterTestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="argb-signing-")
         cls.addClassCleanup(shutil.rmtree, cls.folder)
-        # The signer, pinned; another that the CA file trusts too, never pinned.
-        cls.certificate, cls.pkcs12, cls.other_pkcs12, cls.cafile, cls.pins = (
+        # The signer, pinned; others the CA file trusts: one; its serial and name in other case (first
+        # where OpenSSL seeks the signer); one whose revocation list nobody serves. A time-stamp CA.
+        cls.certificate, cls.pkcs12, cls.cafile, cls.pins, cls.tsa_certificate = (
             os.path.join(cls.folder, name)
-            for name in ("signer.pem", "signer.p12", "other.p12", "trusted.pem", "pins"))
-        for subject, name in (("Throwaway signer", "signer"), ("Other trusted signer", "other")):
-            key, pem = (os.path.join(cls.folder, name + suffix) for suffix in (".key", ".pem"))
+            for name in ("signer.pem", "signer.p12", "trusted.pem", "pins", "tsa.pem"))
+        for subject, name, options in (
+                ("Throwaway signer", "signer", ["-set_serial", "4242"]),
+                ("Other trusted signer", "other", []),
+                ("THROWAWAY SIGNER", "twin", ["-set_serial", "4242"]),
+                ("Listed signer", "listed",
+                 ["-addext", "crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl"]),
+                ("Throwaway time-stamps", "tsa",
+                 ["-addext", "extendedKeyUsage=critical,timeStamping"])):
+            key, pem_path = (os.path.join(cls.folder, name + suffix) for suffix in (".key", ".pem"))
             for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                             f"/CN={subject}", "-keyout", key, "-out", pem],
-                            ["pkcs12", "-export", "-inkey", key, "-in", pem, "-out",
+                             f"/CN={subject}", "-keyout", key, "-out", pem_path, *options],
+                            ["pkcs12", "-export", "-inkey", key, "-in", pem_path, "-out",
                              os.path.join(cls.folder, name + ".p12"), "-passout", "pass:right"]):
                 subprocess.run(["openssl"] + command, check=True, capture_output=True)
-            with open(cls.cafile, "ab") as trusted:
-                trusted.write(read(pem))
-        der = subprocess.run(["openssl", "x509", "-in", cls.certificate, "-outform", "DER"],
-                             check=True, capture_output=True).stdout
-        cls.fingerprint = hashlib.sha256(der).hexdigest()
+            if name != "tsa":
+                with open(cls.cafile, "ab") as trusted:
+                    trusted.write(read(pem_path))
+        cls.fingerprint = hashlib.sha256(pem.unarmor(read(cls.certificate))[2]).hexdigest()
         with open(cls.pins, "w", encoding="ascii") as pins:
             # As a certificate viewer shows it: colons, capitals.
             pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
                        f"{cls.fingerprint[2:]}\n")
-        cls.signed_dir = os.path.join(cls.folder, "signed")
+        cls.signed_dir, cls.timestamped_dir, cls.rebuilt = (
+            os.path.join(cls.folder, name) for name in ("signed", "timestamped", "rebuilt"))
         cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
                              IMAGE_IS_SUBSTITUTE="OFF")
+        # The build's own unsigned package stands in for the rebuild.
+        package(cls.rebuilt, IMAGE_IS_SUBSTITUTE="OFF")
+        config = os.path.join(cls.folder, "tsa.cnf")
+        with open(config, "w", encoding="ascii") as file:
+            file.write(f"[tsa]\ndefault_tsa = t\n[t]\nserial = {config}.serial\nsigner_cert = "
+                       f"{cls.tsa_certificate}\nsigner_key = {cls.folder}/tsa.key\n"
+                       f"signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n")
+        with serve_timestamps(config) as authority:
+            package(cls.timestamped_dir, "right", SIGNING_PKCS12=cls.pkcs12,
+                    SIGNING_TIMESTAMP_URL=f"http://127.0.0.1:{authority.server_port}",
+                    IMAGE_IS_SUBSTITUTE="OFF")
 
     def setUp(self):
         if not PACKAGE:
@@ -299,14 +366,26 @@ class SigningTest(UpdaterTestCase):
         self.assertEqual((output.count("Update result:Success\r\n"), code), (1, 0))
 
     def test_rebuild_check_accepts_the_signed_release_only_unchanged(self):
-        # The build's own unsigned package stands in for the rebuild.
-        rebuilt = os.path.join(self.folder, "rebuilt")
-        self.assertEqual(package(rebuilt, IMAGE_IS_SUBSTITUTE="OFF").returncode, 0)
+        rebuilt, folder = self.rebuilt, lambda name: os.path.join(self.folder, name)
         release_zip = os.path.basename(PACKAGE)
         # The forger's zip writer gives the package's bytes unless told otherwise.
         self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
         sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
         signed = "The release is the rebuild, signed: "
+        other, pinned, twin = (cms.CertificateChoices({"certificate": x509.Certificate.load(
+            pem.unarmor(read(folder(name)))[2])}) for name in ("other.pem", "signer.pem", "twin.pem"))
+        unneeded = "certificate of /CN=Other trusted signer, which its signer's chain does not"
+
+        def unauthenticated(signer, *attributes):
+            signer["unsigned_attrs"] = list(attributes)
+            return {"signer_infos": [signer]}
+
+        def named(issuer, *added):
+            def edit(data, signer):
+                signer["sid"] = {"issuer_and_serial_number": {"issuer": issuer.chosen.issuer,
+                                                              "serial_number": 4242}}
+                return {"certificates": [*data["certificates"], *added], "signer_infos": [signer]}
+            return edit
 
         def zipped(change, name=release_zip):
             return changed(name, change)
@@ -354,14 +433,42 @@ class SigningTest(UpdaterTestCase):
                 ("file added", zipped(rewritten(**{"setup-helper.cmd": lambda _: b"@echo off"})),
                  "setup-helper.cmd"),
                 ("signature damaged", program(damage_signature), "signature does not verify"),
-                ("nested signature", program(osslsigncode(*sign, self.other_pkcs12, "-nest")),
+                ("nested signature", program(osslsigncode(*sign, folder("other.p12"), "-nest")),
                  "nested second signature"),
                 ("unauthenticated blob", program(osslsigncode("add", "-addUnauthenticatedBlob")),
                  "unauthenticated attribute"),
                 ("padded certificate table", program(pad_certificate_table),
                  f"{PROGRAM} in {release_zip} is not the rebuilt program with its signature"),
-                ("another trusted signer", program(osslsigncode(*sign, self.other_pkcs12)),
+                ("another trusted signer", program(osslsigncode(*sign, folder("other.p12"))),
                  "/CN=Other trusted signer, SHA-256"),
+                ("another certificate first", program(signature_edited(
+                    lambda data, _: {"certificates": [other, *data["certificates"]]})), unneeded),
+                ("another certificate last", program(signature_edited(
+                    lambda data, _: {"certificates": [*data["certificates"], other]})), unneeded),
+                ("signer named in other case", program(signature_edited(named(twin))),
+                 "its signer's sid differs"),
+                ("a second signer info", program(signature_edited(
+                    lambda _, signer: {"signer_infos": [signer, signer]})), "2 signers, not one"),
+                ("SHA-1", program(osslsigncode(*sign[:4], "sha1", "-pkcs12", self.pkcs12)),
+                 "digests with sha1, not SHA-256"),
+                ("pinned serial, issuer in other case", program(lambda data: signature_edited(
+                    named(pinned, pinned))(osslsigncode(*sign, folder("twin.p12"))(data))),
+                 "/CN=THROWAWAY SIGNER, SHA-256"),
+                ("revocation list unreachable", program(osslsigncode(*sign, folder("listed.p12"))),
+                 "does not verify: Faild to get CRL from http://127.0.0.1:9/signer.crl"),
+                ("an OCTET STRING as time-stamp", program(signature_edited(
+                    lambda _, signer: unauthenticated(signer, cms.CMSAttribute.load(bytes.fromhex(
+                        "3013060a2b060104018237030301310504036e79") + b"any")))),
+                 "its time-stamp does not verify"),
+                ("time-stamped", None, f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                ("time-stamped twice", program(signature_edited(
+                    lambda _, signer: unauthenticated(signer, *[signer["unsigned_attrs"][0]] * 2))),
+                 "2 time-stamps in 2 attributes, not at most one"),
+                ("time-stamped, authority untrusted",
+                 lambda _: {"ARGB_RELEASE_TIMESTAMP_CAFILE": self.cafile},
+                 f"its time-stamp does not verify with {self.cafile}: "),
+                ("time-stamped, no authority", lambda _: {"ARGB_RELEASE_TIMESTAMP_CAFILE": ""},
+                 "is time-stamped and no time-stamp authority is trusted"),
                 ("the repository's pins", lambda _: {"ARGB_RELEASE_SIGNERS": ""},
                  f"{self.fingerprint}, which {os.path.abspath(SOURCE)}/package/release-signers"),
                 ("field check signed", zipped(rewritten(**{"argb-field-check.exe": osslsigncode(
@@ -371,8 +478,19 @@ class SigningTest(UpdaterTestCase):
                     rb"(?m)^commit: \w+", b"commit: " + b"1" * 40, text)),
                  f"BUILDINFO names the commit {'1' * 40}"),
                 ("BUILDINFO date changed", changed("BUILDINFO", lambda text: re.sub(
-                    rb"(?m)^source date: .*$", b"source date: $(reboot)", text)),
+                    rb"(?m)^(source date: [0-9]+)$", rb"\1$(reboot)", text)),
                  "BUILDINFO's source date is not a count of seconds"),
+                ("BUILDINFO commit twice", changed("BUILDINFO", lambda text: b"commit: " +
+                                                   b"1" * 40 + b"\n" + text),
+                 "BUILDINFO gives commit twice"),
+                ("BUILDINFO a link to an endless file", lambda release: os.remove(
+                    f"{release}/BUILDINFO") or os.symlink("/dev/zero", f"{release}/BUILDINFO"),
+                 "BUILDINFO is not a regular file"),
+                ("SHA256SUMS false last line unterminated", changed(SUMS, lambda sums: sums +
+                                                                    b"0" * 64 + b"  BUILDINFO"),
+                 "SHA256SUMS's last line has no line end"),
+                ("SHA256SUMS CRLF", changed(SUMS, lambda sums: sums.replace(b"\n", b"\r\n")),
+                 "line 1 holds a carriage return"),
                 ("SHA256SUMS line", changed(SUMS, lambda sums: sums + b"BUILDINFO: OK\n"),
                  "line 5 is not"),
                 ("SHA256SUMS path", changed(SUMS, lambda sums: sums.replace(b"  B", b"  ../B")),
@@ -381,9 +499,11 @@ class SigningTest(UpdaterTestCase):
                  "lists BUILDINFO twice")):
             with self.subTest(case):
                 release = os.path.join(self.folder, case)
-                shutil.copytree(rebuilt if case.endswith("unsigned") else self.signed_dir, release,
+                shutil.copytree(rebuilt if case.endswith("unsigned") else self.timestamped_dir
+                                if case.startswith("time-stamped") else self.signed_dir, release,
                                 ignore=shutil.ignore_patterns("_*"))
                 env = {**os.environ, "ARGB_RELEASE_SIGNERS": self.pins,
+                       "ARGB_RELEASE_TIMESTAMP_CAFILE": self.tsa_certificate,
                        **((change and change(release)) or {})}
                 result = subprocess.run(
                     [sys.executable, COMPARE, "before", release], capture_output=True, text=True)
@@ -418,6 +538,36 @@ class SigningTest(UpdaterTestCase):
         self.assertRegex(result.stdout, r"^BUILDINFO: Debian package cmake: 0.1-other made the "
                                         r"release, here it is 3[.\d-]+; a difference in the result "
                                         r"is then expected.\n$")
+
+    def test_every_random_change_of_the_signed_release_ends_in_one_line(self):
+        """Seeded changes of 1-4 bytes in the signed zip (half in its records; SHA256SUMS fitted), in
+        SHA256SUMS, in BUILDINFO's commit and date (its toolchain lines are the user's to judge)."""
+        generator, release_zip = random.Random(29), os.path.basename(PACKAGE)
+        release = os.path.join(self.folder, "random")
+        shutil.copytree(self.signed_dir, release, ignore=shutil.ignore_patterns("_*"))
+        for number in range(300):
+            for name in (release_zip, SUMS, "BUILDINFO"):
+                shutil.copy(os.path.join(self.signed_dir, name), release)
+            name = generator.choice([release_zip] * 4 + [SUMS, "BUILDINFO"])
+            data, size, kind = (read(os.path.join(release, name)), generator.randint(1, 4),
+                                generator.choice(("change", "insert", "delete")))
+            end = data.index(b"\n", data.index(b"source")) + 1 if name == "BUILDINFO" else len(data)
+            at = end - 1 - generator.randrange(2048) if name == release_zip and generator.random(
+                ) < 0.5 else generator.randrange(end)
+            new = data[:at] + {"change": bytes(byte ^ generator.randint(1, 255)
+                                               for byte in data[at:at + size]),
+                               "insert": generator.randbytes(size) + data[at:at + size],
+                               "delete": b""}[kind] + data[at + size:]
+            changed(name, lambda _: new)(release)
+            steps = [["before", release]] * (name != release_zip) + [
+                ["compare", release, self.rebuilt, "--cafile", self.cafile]]
+            output, errors = io.StringIO(), io.StringIO()
+            with self.subTest(number=number, name=name, kind=kind, at=at), \
+                    mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=self.pins), \
+                    contextlib.redirect_stdout(output), contextlib.redirect_stderr(errors):
+                code = next((code for code in map(compare_release.main, steps) if code), 0)
+                self.assertEqual((code, output.getvalue(), len(errors.getvalue().splitlines())),
+                                 (1, "", 1), errors.getvalue())
 
     def test_a_failed_signature_leaves_no_package(self):
         for password, pkcs12, cause in (("wrong", self.pkcs12, "Wrong password"),
