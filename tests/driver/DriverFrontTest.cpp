@@ -80,6 +80,9 @@ class DriverFrontTest : public ::testing::Test {
  protected:
   DriverFrontTest() {
     FakeDriver::active = &driver;
+    driver.platform = &fake;
+    // A free that clears the last error, so that the failure's must be read before it.
+    fake.freeLibraryError = 0;
     offerLibrary();
   }
   ~DriverFrontTest() override { FakeDriver::active = nullptr; }
@@ -145,6 +148,7 @@ TEST_F(DriverFrontTest, AWrappedCallFirstLoadsTheDriverWithoutTheLock) {
 TEST_F(DriverFrontTest, NoLibraryGivesMinusTwoUntilItAppears) {
   fake.loadAnswers.clear();
   EXPECT_EQ(front.NvAPI_Initialize(), -2);
+  EXPECT_EQ(front.failureError(), platform::kErrorModNotFound);
   EXPECT_EQ(front.NvAPI_EnumPhysicalGPUs(handles, &count), -2);
   EXPECT_EQ(front.NvAPI_I2CWriteEx(nullptr, &record, &argument), -2);
   EXPECT_EQ(front.NvAPI_I2CReadEx(nullptr, &record, &argument), -2);
@@ -152,6 +156,7 @@ TEST_F(DriverFrontTest, NoLibraryGivesMinusTwoUntilItAppears) {
   offerLibrary();
   EXPECT_EQ(front.NvAPI_Initialize(), 0);
   EXPECT_TRUE(front.isLoaded());
+  EXPECT_EQ(front.failureError(), 0u);
 }
 
 TEST_F(DriverFrontTest, MissingQueryEntryOrInitialiseGivesMinusOneAndFreesTheModule) {
@@ -168,7 +173,9 @@ TEST_F(DriverFrontTest, MissingQueryEntryOrInitialiseGivesMinusOneAndFreesTheMod
 
 TEST_F(DriverFrontTest, AFailingInitialiseIsReturnedAndRetriedOnTheNextCall) {
   driver.initializeStatus = -6;
+  driver.initializeError = platform::kErrorModNotFound;
   EXPECT_EQ(front.NvAPI_Initialize(), -6);
+  EXPECT_EQ(front.failureError(), platform::kErrorModNotFound);
   EXPECT_EQ(fake.frees.size(), 1u);
   EXPECT_FALSE(front.isLoaded());
   EXPECT_EQ(front.NvAPI_EnumPhysicalGPUs(handles, &count), -6);
@@ -176,22 +183,6 @@ TEST_F(DriverFrontTest, AFailingInitialiseIsReturnedAndRetriedOnTheNextCall) {
   EXPECT_TRUE(driver.calls.empty()) << "no hook and no function before a good initialise";
   driver.initializeStatus = 0;
   EXPECT_EQ(front.NvAPI_EnumPhysicalGPUs(handles, &count), 0);
-}
-
-TEST_F(DriverFrontTest, AFailureKeepsTheLastErrorOfItsFailingStepPastTheFree) {
-  fake.freeLibraryError = 0;
-  fake.loadAnswers["nvapi64.dll"] = {nullptr, platform::kErrorBadExeFormat};
-  EXPECT_EQ(front.NvAPI_Initialize(), kFrontLibraryNotLoaded);
-  EXPECT_EQ(front.failureError(), platform::kErrorBadExeFormat);
-  offerLibrary();
-  driver.platform = &fake;
-  driver.initializeStatus = -2;
-  driver.initializeError = platform::kErrorModNotFound;
-  EXPECT_EQ(front.NvAPI_Initialize(), -2);
-  EXPECT_EQ(front.failureError(), platform::kErrorModNotFound);
-  driver.initializeStatus = 0;
-  EXPECT_EQ(front.NvAPI_Initialize(), 0);
-  EXPECT_EQ(front.failureError(), 0u);
 }
 
 TEST_F(DriverFrontTest, AnUnofferedFunctionGivesMinusThreeWithoutHooksAndIsAskedAgain) {
