@@ -158,7 +158,6 @@ class FieldCheckTest(unittest.TestCase):
         # The driver's own status and the error its helper's load left, read before the front
         # freed the library (as the updater frees a driver that failed).
         self.assertIn("initialise status -2, Windows error 126 (", driver["value"])
-        self.assertEqual(self.unloads(), 1)
         self.assertFalse(os.path.exists(helper[:-len(".dll")] + "-loaded.txt"))
         self.assertOnlyInitialiseAndEnumerationResolved()
         self.assertEqual(code, 1)
