@@ -23,10 +23,12 @@ import tempfile
 import zipfile
 
 try:
-    from release_signature import Differs, judge_signature
+    from release_signature import Differs, judge_signature, shortened
 except ImportError as missing:
-    sys.exit(f"The rebuild check fails: {missing} (apt-get install python3-asn1crypto)")
-from release_steps import (BUILDINFO, PROGRAM, SUMS, UNSIGNED_LINES, commit_record, debian_version,
+    sys.exit(f"The rebuild check fails: {missing} (apt-get install python3-asn1crypto "
+             f"python3-cryptography)")
+from release_steps import (BUILDINFO, EARLIEST_ZIP_TIME, LATEST_ZIP_TIME, MOST_RECORDED_PACKAGES,
+                           PROGRAM, SUMS, UNSIGNED_LINES, commit_record, debian_version,
                            write_fixed_zip, zip_writer)
 
 CHECKOUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
@@ -35,6 +37,8 @@ FILE_CAP = 256 << 20
 RECORD_CAP = 64 << 10
 # The lines the package writes into BUILDINFO.
 RECORD_KEYS = re.compile(r"commit|source date|Debian package [a-z0-9][a-z0-9+.-]*|zip writer")
+# A refusal line names what it refuses in a line a terminal shows, not in a page of it.
+LINE_CAP = 400
 
 
 def regular_contents(path, cap):
@@ -74,9 +78,9 @@ def listed(folder):
             raise Differs(f"{SUMS} line {number} is not \"<SHA-256>  <name>\"")
         digest, name = form.groups()
         if "/" in name or "\\" in name or name in (".", ".."):
-            raise Differs(f"{SUMS} line {number} names {name}, not a file beside it")
+            raise Differs(f"{SUMS} line {number} names {shortened(name)}, not a file beside it")
         if name in names:
-            raise Differs(f"{SUMS} lists {name} twice")
+            raise Differs(f"{SUMS} lists {shortened(name)} twice")
         names[name] = digest
     return names
 
@@ -85,9 +89,9 @@ def check_folder(release):
     for name, digest in listed(release).items():
         path = os.path.join(release, name)
         if not os.path.lexists(path):
-            raise Differs(f"{name}, listed in {SUMS}, is missing from {release}")
+            raise Differs(f"{shortened(name)}, listed in {SUMS}, is missing from {release}")
         if hashlib.sha256(regular_contents(path, FILE_CAP)).hexdigest() != digest:
-            raise Differs(f"{name} does not match {SUMS}")
+            raise Differs(f"{shortened(name)} does not match {SUMS}")
 
 
 def record(release):
@@ -101,8 +105,19 @@ def record(release):
         if not colon or not RECORD_KEYS.fullmatch(key):
             raise Differs(f"{BUILDINFO} line {number} is not a line the package writes")
         if key in values:
-            raise Differs(f"{BUILDINFO} gives {key} twice")
+            raise Differs(f"{BUILDINFO} gives {shortened(key)} twice")
         values[key] = value
+    packages = [key for key in values if key.startswith("Debian package ")]
+    if len(packages) > MOST_RECORDED_PACKAGES:
+        raise Differs(f"{BUILDINFO} names {len(packages)} Debian packages; the package writes at "
+                      f"most {MOST_RECORDED_PACKAGES}")
+    # The rebuild's SOURCE_DATE_EPOCH, and the time of every zip entry.
+    date = values.get("source date", "")
+    if not re.fullmatch(r"[0-9]{1,11}", date):
+        raise Differs(f"{BUILDINFO}'s source date is not a count of seconds")
+    if not EARLIEST_ZIP_TIME <= int(date) <= LATEST_ZIP_TIME:
+        raise Differs(f"{BUILDINFO}'s source date {date} is not a time a zip can hold "
+                      f"(1980 to 2107)")
     return values
 
 
@@ -117,9 +132,6 @@ def check_record(release, checkout):
     if values.get("commit") != here:
         raise Differs(f"{BUILDINFO} names the commit {values.get('commit', '(none)')}, this "
                       f"checkout is {here}: check out the released commit")
-    # The rebuild's SOURCE_DATE_EPOCH.
-    if not re.fullmatch(r"[0-9]{1,11}", values.get("source date", "")):
-        raise Differs(f"{BUILDINFO}'s source date is not a count of seconds")
 
 
 def toolchain_differences(release):
@@ -208,8 +220,10 @@ def compare_zip(name, released, rebuilt, trust):
     names, released_entries, times = entries(name, released)
     rebuilt_names, rebuilt_entries, rebuilt_times = entries(name, rebuilt)
     if names != rebuilt_names:
-        raise Differs(f"{name} holds {', '.join(names)}; the rebuild holds "
-                      f"{', '.join(rebuilt_names)}")
+        extra = [entry for entry in names if entry not in rebuilt_names]
+        raise Differs(f"{name} holds {len(names)} entries, the rebuild {len(rebuilt_names)}: " + (
+            f"{shortened(extra[0])} is not one of the rebuild's" if extra else
+            f"{', '.join(rebuilt_names)} in another order or some missing"))
     # BUILDINFO's source date, which the rebuild takes.
     if times != rebuilt_times:
         raise Differs(f"{name}: the times of its entries are not the rebuilt ones")
@@ -227,13 +241,28 @@ def compare_zip(name, released, rebuilt, trust):
     for entry, data in released_entries.items():
         if data != expected[entry]:
             if entry.endswith((".exe", ".dll")) and has_signature(data):
-                raise Differs(f"{entry} in {name} carries a signature; the build never signs it")
-            raise Differs(f"{entry} in {name} differs from the rebuilt one")
+                raise Differs(f"{shortened(entry)} in {name} carries a signature; the build never "
+                              f"signs it")
+            raise Differs(f"{shortened(entry)} in {name} differs from the rebuilt one")
     # Nothing but the entries: no comment, extra field, gap, hidden entry or other compression.
     again = fixed_zip(tuple(expected.items()), next(iter(rebuilt_times)))
     if again != released:
         raise Differs(f"{name} is not the zip its entries make: {describe(again, released)}")
     return signers
+
+
+def check_toolchain_lines(ours, theirs, signed):
+    """The release's record names the packages the rebuild's names, each once, and the signing
+    tool's only where the package signed its program; their versions are the user's to judge."""
+    mine, made = ({key for key in values if key.startswith("Debian package ")}
+                  for values in (ours, theirs))
+    allowed = made | ({"Debian package osslsigncode"} if signed else set())
+    extra, missing = sorted(mine - allowed), sorted(made - mine)
+    if extra:
+        raise Differs(f"{BUILDINFO} names {shortened(extra[0])}, a line the package does not "
+                      f"write")
+    if missing:
+        raise Differs(f"{BUILDINFO} lacks the line of {missing[0]}, which the package writes")
 
 
 def compare(release, rebuilt, trust):
@@ -244,8 +273,10 @@ def compare(release, rebuilt, trust):
                       f"rebuild's {theirs.get('source date')}")
     names, rebuilt_names = set(listed(release)) - {BUILDINFO}, set(listed(rebuilt)) - {BUILDINFO}
     if names != rebuilt_names:
-        raise Differs(f"{SUMS} lists {', '.join(sorted(names))}; the rebuild makes "
-                      f"{', '.join(sorted(rebuilt_names))}")
+        extra = sorted(names - rebuilt_names)
+        raise Differs(f"{SUMS} lists {len(names)} files besides {BUILDINFO}, the rebuild makes "
+                      f"{', '.join(sorted(rebuilt_names))}" +
+                      (f": {shortened(extra[0])} is not one of them" if extra else ""))
     outputs, signed = sorted(names), []
     for name in outputs:
         ours = regular_contents(os.path.join(release, name), FILE_CAP)
@@ -255,6 +286,8 @@ def compare(release, rebuilt, trust):
                        for signer in compare_zip(name, ours, theirs, trust)]
         elif ours != theirs:
             raise Differs(f"{name} differs from the rebuilt one")
+    if ours is not None:
+        check_toolchain_lines(ours, theirs, bool(signed))
     if signed:
         print(f"The release is the rebuild, signed: {'; '.join(signed)}")
     else:
@@ -290,8 +323,9 @@ def main(argv=None):
     except Exception as error:
         told = error if isinstance(error, (Differs, OSError)) else f"{type(error).__name__}: {error}"
         # Bytes of the release it names (a zip's entry names) never break or steer the line.
-        print(re.sub(r"[^ -~]", lambda char: char[0].encode("unicode_escape").decode(),
-                     f"The rebuild check fails: {told}"), file=sys.stderr)
+        line = re.sub(r"[^ -~]", lambda char: char[0].encode("unicode_escape").decode(),
+                      f"The rebuild check fails: {told}")
+        print(line if len(line) <= LINE_CAP else line[:LINE_CAP - 3] + "...", file=sys.stderr)
         return 1
     return 0
 

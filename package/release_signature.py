@@ -1,7 +1,8 @@
 """The release check's judgement of the program's Authenticode signature (see judge_signature).
 
-osslsigncode verifies; asn1crypto reads the PKCS#7 structure and builds it again from the parts that
-the signer's key signed, so that nothing else can ride along in the released bytes.
+osslsigncode verifies; asn1crypto reads the PKCS#7 structure, and the signature is built again from
+the parts that the signer's key signed, its time-stamp token likewise from the parts that the
+authority's key signed, so that nothing else can ride along in the released bytes.
 """
 
 import hashlib
@@ -9,7 +10,9 @@ import os
 import re
 import subprocess
 
-from asn1crypto import cms, core
+from asn1crypto import cms, core, pem, tsp, x509
+from cryptography import exceptions, x509 as keys
+from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
 from release_steps import contents
 
@@ -18,9 +21,17 @@ from release_steps import contents
 PINNED_SIGNERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "release-signers.txt")
 SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
 NESTED_SIGNATURE = "1.3.6.1.4.1.311.2.4.1"
-# A time-stamp only says when the one signature was made: RFC 3161, and Authenticode's own.
-TIMESTAMPS = {"1.3.6.1.4.1.311.3.3.1", "1.2.840.113549.1.9.6"}
+RFC3161_TIMESTAMP = "1.3.6.1.4.1.311.3.3.1"
+# Authenticode's own time-stamp: a counter-signature whose authority's certificates sit among the
+# signer's, where nothing but their names ties them to it.
+LEGACY_TIMESTAMP = "1.2.840.113549.1.9.6"
+TST_INFO = "1.2.840.113549.1.9.16.1.4"
 TIMESTAMP_VERIFIED = "Timestamp Server Signature verification: ok"
+# A real chain has two to four certificates (signer, one or two intermediates, perhaps the root):
+# more are refused before any is looked at, so no content makes the check slow.
+MAX_CERTIFICATES = 6
+# A name quoted from a release in a refusal line is cut to this many characters.
+NAME_CAP = 80
 # An OpenSSL error line: id:error:code:library:function:reason:file:line:data
 OPENSSL_ERROR = re.compile(r"[0-9A-F]+:error:[0-9A-F]+:[^:]*:[^:]*:([^:]*):[^:]*:[^:]*:?(.*)")
 
@@ -29,15 +40,57 @@ class Differs(Exception):
     pass
 
 
+def shortened(name):
+    return name if len(name) <= NAME_CAP else name[:NAME_CAP - 3] + "..."
+
+
+def user_file(path, kind, option, label):
+    """The PEM blocks of `label` in a file the user named; any fault is named as theirs."""
+    what = f"the {kind} {path} ({option})"
+    try:
+        with open(path, "rb") as file:
+            data = file.read()
+    except FileNotFoundError:
+        raise Differs(f"{what} is missing") from None
+    except OSError as error:
+        raise Differs(f"{what} cannot be read: {error.strerror}") from None
+    try:
+        blocks = [der for found, _, der in pem.unarmor(data, multiple=True) if found == label]
+    except ValueError:
+        blocks = []
+    if not blocks:
+        raise Differs(f"{what} is not PEM: it holds no \"-----BEGIN {label}-----\" block")
+    return blocks
+
+
+def check_trust(trust):
+    for path, kind, option, label in (
+            (trust.cafile, "CA file", "--cafile, ARGB_RELEASE_CAFILE", "CERTIFICATE"),
+            (trust.timestamp_cafile, "time-stamp CA file",
+             "--timestamp-cafile, ARGB_RELEASE_TIMESTAMP_CAFILE", "CERTIFICATE"),
+            (trust.crlfile, "revocation list file", "--crlfile, ARGB_RELEASE_CRLFILE", "X509 CRL")):
+        if path:
+            user_file(path, kind, option, label)
+
+
 def pinned_fingerprints():
     path = os.environ.get("ARGB_RELEASE_SIGNERS") or PINNED_SIGNERS
+    what = f"the pins file {path}"
+    try:
+        with open(path, "rb") as file:
+            text = file.read().decode("utf-8")
+    except FileNotFoundError:
+        raise Differs(f"{what} is missing") from None
+    except OSError as error:
+        raise Differs(f"{what} cannot be read: {error.strerror}") from None
+    except UnicodeDecodeError as error:
+        raise Differs(f"{what} is not UTF-8 (byte {error.start})") from None
     pins = set()
-    with open(path, encoding="utf-8") as pinned:
-        for number, line in enumerate(pinned, 1):
-            fingerprint = line.split("#", 1)[0].strip().replace(":", "").lower()
-            if fingerprint and not re.fullmatch(r"[0-9a-f]{64}", fingerprint):
-                raise Differs(f"{path} line {number} is not a SHA-256 fingerprint")
-            pins.add(fingerprint)
+    for number, line in enumerate(text.splitlines(), 1):
+        fingerprint = line.split("#", 1)[0].strip().replace(":", "").lower()
+        if fingerprint and not re.fullmatch(r"[0-9a-f]{64}", fingerprint):
+            raise Differs(f"{what} line {number} is not a SHA-256 fingerprint")
+        pins.add(fingerprint)
     return path, pins - {""}
 
 
@@ -63,44 +116,226 @@ def reason(result):
 
 
 def subject(certificate):
-    result = subprocess.run(["openssl", "x509", "-inform", "DER", "-noout", "-subject",
-                             "-nameopt", "compat"], input=certificate, capture_output=True)
-    return result.stdout.decode("utf-8", "replace").strip().partition("=")[2] or "(unknown)"
+    """The certificate's subject as OpenSSL's compat form writes it, e.g. /CN=name."""
+    try:
+        parts = [f"{attribute['type'].native}={str(attribute['value'].native)}"
+                 for rdn in certificate.subject.chosen for attribute in rdn]
+    except (ValueError, TypeError, KeyError):
+        return "(an unreadable name)"
+    short = {"common_name": "CN", "organization_name": "O", "country_name": "C",
+             "organizational_unit_name": "OU", "locality_name": "L",
+             "state_or_province_name": "ST"}
+    return shortened("".join("/" + short.get(name, name) + "=" + value
+                             for name, _, value in (part.partition("=") for part in parts)))
+
+
+def fingerprint(certificate):
+    return hashlib.sha256(certificate.dump()).hexdigest()
+
+
+def issued_by(certificate, issuer):
+    """Whether the issuer's key signed the certificate, its name naming the issuer."""
+    if certificate.issuer != issuer.subject:
+        return False
+    try:
+        signed = keys.load_der_x509_certificate(certificate.dump())
+        key = keys.load_der_x509_certificate(issuer.dump()).public_key()
+        if isinstance(key, rsa.RSAPublicKey):
+            key.verify(signed.signature, signed.tbs_certificate_bytes, padding.PKCS1v15(),
+                       signed.signature_hash_algorithm)
+        elif isinstance(key, ec.EllipticCurvePublicKey):
+            key.verify(signed.signature, signed.tbs_certificate_bytes,
+                       ec.ECDSA(signed.signature_hash_algorithm))
+        else:
+            return False
+    except (ValueError, TypeError, exceptions.InvalidSignature, exceptions.UnsupportedAlgorithm):
+        return False
+    return True
+
+
+def named_signer(signer_info, certificates, where):
+    """The one certificate that the SignerInfo names, by issuer and serial or by key identifier."""
+    sid = signer_info["sid"]
+    if sid.name == "issuer_and_serial_number":
+        issuer, serial = sid.chosen["issuer"].dump(), sid.chosen["serial_number"].native
+        named = [certificate for certificate in certificates
+                 if certificate.issuer.dump() == issuer and certificate.serial_number == serial]
+    else:
+        named = [certificate for certificate in certificates
+                 if certificate.key_identifier == sid.chosen.native]
+    if not named:
+        raise Differs(f"{where} names a signer whose certificate it does not carry")
+    return named[0]
+
+
+def chain(signer, certificates, where):
+    """The certificates the signature may carry: one path from its signer's certificate upward, each
+    the issuer of the one before it by name and key, none twice, perhaps up to a root. Whether the
+    user's CA file holds one of them changes nothing."""
+    path = [signer]
+    while not issued_by(path[-1], path[-1]):
+        issuer = next((certificate for certificate in certificates
+                       if all(member is not certificate for member in path) and
+                       issued_by(path[-1], certificate)), None)
+        if issuer is None:
+            break
+        path.append(issuer)
+    for certificate in certificates:
+        if all(member is not certificate for member in path):
+            twice = any(member.dump() == certificate.dump() for member in path)
+            raise Differs(f"{where} carries the certificate of {subject(certificate)} "
+                          f"{'twice' if twice else 'off its signer path'}: a signature holds its "
+                          f"signer's certificate and those above it, each once")
+    return path
+
+
+def der_set(spec, members):
+    """A SET OF in the order given, each member in DER. DER would sort it, but the order of exactly
+    the right members carries nothing, and signing tools differ in it."""
+    return spec(contents=b"".join(member.dump(force=True) for member in members))
 
 
 def without_payload(identifier):
     """An algorithm identifier as a signature needs it: its OID, parameters NULL or absent."""
-    fields = {"algorithm": identifier["algorithm"].dotted}
-    if identifier["parameters"].dump() == core.Null().dump():
-        fields["parameters"] = core.Null()
-    return type(identifier)(fields)
+    null = identifier["parameters"].dump() == core.Null().dump()
+    return type(identifier).load(core.Sequence(contents=core.ObjectIdentifier(
+        identifier["algorithm"].dotted).dump() + (core.Null().dump() if null else b"")).dump())
 
 
-def rebuilt_signature(signed_data, content, certificates, leaf):
-    """The signature made of the signer's parts alone: the certificates given, the signed
-    attributes in DER order, the signature value and the one time-stamp, everything else in the
-    one form a SHA-256 Authenticode signature by the leaf takes."""
-    signer = signed_data["signer_infos"][0]
-    signed_attributes = sorted(attribute.dump(force=True) for attribute in signer["signed_attrs"])
+def rebuilt_signer_info(signer, certificate, unsigned=None):
+    """The SignerInfo made of what the key signed: the attributes, the value, the signer's name
+    (the certificate's, or without one the SignerInfo's own, written again)."""
+    sid = signer["sid"]
+    if sid.name == "issuer_and_serial_number":
+        issuer = certificate.issuer if certificate else sid.chosen["issuer"]
+        serial = certificate.serial_number if certificate else sid.chosen["serial_number"].native
+        version, sid = "v1", {"issuer_and_serial_number": {
+            "issuer": x509.Name.load(issuer.dump(force=True)), "serial_number": serial}}
+    else:
+        version, sid = "v3", {"subject_key_identifier": certificate.key_identifier if certificate
+                              else sid.chosen.native}
+    fields = {"version": version, "sid": sid,
+              "digest_algorithm": without_payload(signer["digest_algorithm"]),
+              "signed_attrs": der_set(cms.CMSAttributes, signer["signed_attrs"]),
+              "signature_algorithm": without_payload(signer["signature_algorithm"]),
+              "signature": signer["signature"].native}
+    if unsigned:
+        fields["unsigned_attrs"] = unsigned
+    return cms.SignerInfo(fields)
+
+
+def carried(signed_data, where):
+    """The certificates of a SignedData, refused above the cap before any is read."""
+    count = len(signed_data["certificates"] or [])
+    if count > MAX_CERTIFICATES:
+        raise Differs(f"{where} carries {count} certificates, more than the {MAX_CERTIFICATES} "
+                      f"a chain has")
+    choices = list(signed_data["certificates"] or [])
+    if any(choice.name != "certificate" for choice in choices):
+        raise ValueError("a certificate of another kind than X.509")
+    return [choice.chosen for choice in choices]
+
+
+class Token:
+    """An RFC 3161 time-stamp token: a signature of its own over its TSTInfo."""
+
+    def __init__(self, attribute, where):
+        self.where = f"{where}: its time-stamp"
+        try:
+            info = cms.ContentInfo.load(attribute["values"][0].dump(), strict=True)
+            self.signed_data = info["content"]
+            if info["content_type"].native != "signed_data" or \
+                    self.signed_data["encap_content_info"]["content_type"].dotted != TST_INFO:
+                raise ValueError
+            self.certificates = carried(self.signed_data, self.where)
+            self.content = self.signed_data["encap_content_info"]["content"].__bytes__()
+            tsp.TSTInfo.load(self.content, strict=True)
+            self.signers = self.signed_data["signer_infos"]
+            signers = len(self.signers)
+        except (ValueError, TypeError, KeyError):
+            raise Differs(f"{self.where} is not one RFC 3161 token") from None
+        if signers != 1:
+            raise Differs(f"{self.where} has {signers} signers, not one")
+        # A token may leave its authority's certificates to the user's file.
+        self.path = chain(named_signer(self.signers[0], self.certificates, self.where),
+                          self.certificates, self.where) if self.certificates else []
+
+    def rebuilt(self):
+        signer = self.signers[0]
+        fields = {
+            "version": "v3",
+            "digest_algorithms": der_set(cms.DigestAlgorithms,
+                                         [without_payload(signer["digest_algorithm"])]),
+            "encap_content_info": {"content_type": TST_INFO,
+                                   "content": core.ParsableOctetString(self.content)},
+            "signer_infos": [rebuilt_signer_info(signer, self.path[0] if self.path else None)]}
+        if self.certificates:
+            fields["certificates"] = der_set(cms.CertificateSet, [
+                cms.CertificateChoices({"certificate": certificate})
+                for certificate in self.certificates])
+        return cms.ContentInfo({"content_type": "signed_data",
+                                "content": cms.SignedData(fields)})
+
+
+def structure(der, where):
+    """The signature's SignedData, its certificates, content and time-stamp token (or None), with
+    the refusals that its form alone decides."""
+    try:
+        info = cms.ContentInfo.load(der, strict=True)
+        signed_data = info["content"]
+        if info["content_type"].native != "signed_data":
+            raise ValueError
+        certificates = carried(signed_data, f"{where}: its signature")
+        content = signed_data["encap_content_info"]["content"].parsed.untag()
+        signers = signed_data["signer_infos"]
+        algorithms = [*signed_data["digest_algorithms"]] + [signer["digest_algorithm"]
+                                                           for signer in signers]
+        digests = [algorithm["algorithm"].native for algorithm in algorithms]
+        unauthenticated = [attribute for signer in signers
+                           for attribute in signer["unsigned_attrs"] or []]
+        types = [attribute["type"].dotted for attribute in unauthenticated]
+        values = sum(len(attribute["values"]) for attribute in unauthenticated)
+    except (ValueError, TypeError, KeyError):
+        raise Differs(f"{where}: its signature is not one PKCS#7 SignedData") from None
+    if len(signers) != 1:
+        raise Differs(f"{where}: its signature has {len(signers)} signers, not one")
+    wrong = [digest for digest in digests if digest != "sha256"]
+    if wrong:
+        raise Differs(f"{where}: its signature digests with {shortened(wrong[0])}, not SHA-256")
+    if NESTED_SIGNATURE in types:
+        raise Differs(f"{where}: its signature carries a nested second signature")
+    if LEGACY_TIMESTAMP in types:
+        raise Differs(f"{where}: its signature carries an Authenticode (legacy) time-stamp, which "
+                      f"this check does not judge: time-stamp with RFC 3161 (signtool /tr, "
+                      f"osslsigncode -ts)")
+    added = [oid for oid in types if oid != RFC3161_TIMESTAMP]
+    if added:
+        raise Differs(f"{where}: its signature carries the unauthenticated attribute "
+                      f"{shortened(added[0])}, not a time-stamp")
+    if len(types) > 1 or values != len(types):
+        raise Differs(f"{where}: its signature carries {values} time-stamps in {len(types)} "
+                      f"attributes, not at most one")
+    token = Token(unauthenticated[0], where) if types else None
+    return signed_data, certificates, content, token
+
+
+def rebuilt_signature(signed_data, content, certificates, leaf, token):
+    """The signature made of the signer's parts alone, in the one form a SHA-256 Authenticode
+    signature by the leaf takes, its time-stamp token likewise."""
+    unsigned = None
+    if token:
+        unsigned = [{"type": RFC3161_TIMESTAMP, "values": [token.rebuilt()]}]
     fields = {
         "version": "v1",
-        "sid": {"issuer_and_serial_number": {"issuer": leaf["tbs_certificate"]["issuer"],
-                                             "serial_number": leaf.serial_number}},
-        "digest_algorithm": without_payload(signer["digest_algorithm"]),
-        "signed_attrs": [cms.CMSAttribute.load(attribute) for attribute in signed_attributes],
-        "signature_algorithm": without_payload(signer["signature_algorithm"]),
-        "signature": signer["signature"]}
-    # At most one by now (see structure); an empty set of them is left out.
-    for timestamp in signer["unsigned_attrs"] or []:
-        fields["unsigned_attrs"] = [{"type": timestamp["type"].dotted,
-                                     "values": [timestamp["values"][0]]}]
-    return cms.SignedData({
-        "version": "v1",
-        "digest_algorithms": [without_payload(signed_data["digest_algorithms"][0])],
+        "digest_algorithms": der_set(cms.DigestAlgorithms,
+                                     [without_payload(signed_data["digest_algorithms"][0])]),
         "encap_content_info": {"content_type": SPC_INDIRECT_DATA,
                                "content": core.Sequence(contents=content.contents, explicit=0)},
-        "certificates": certificates,
-        "signer_infos": [fields]})
+        "signer_infos": [rebuilt_signer_info(signed_data["signer_infos"][0], leaf, unsigned)]}
+    if certificates:
+        fields["certificates"] = der_set(cms.CertificateSet, [
+            cms.CertificateChoices({"certificate": certificate}) for certificate in certificates])
+    return cms.SignedData(fields)
 
 
 def encoded(signed_data):
@@ -119,57 +354,29 @@ def attach(signed_data, unsigned, work):
     return program
 
 
-def first_difference(released, rebuilt):
+def first_difference(released, rebuilt, owner="its"):
     """The name of the first field of the released SignedData that the rebuilt one lacks."""
     for name in ("version", "digest_algorithms", "encap_content_info", "certificates", "crls"):
         if released[name].dump() != rebuilt[name].dump():
-            return name.replace("_", " ")
+            return f"{owner} {name.replace('_', ' ')}"
     signer, own = released["signer_infos"][0], rebuilt["signer_infos"][0]
-    return next((f"signer's {name.replace('_', ' ')}" for name in own if signer[name].dump() !=
-                 own[name].dump()), "encoding")
-
-
-def structure(der, where):
-    """The signature's SignedData with the refusals that its form alone decides."""
-    try:
-        info = cms.ContentInfo.load(der, strict=True)
-        signed_data = info["content"]
-        if info["content_type"].native != "signed_data":
-            raise ValueError
-        certificates = [choice.chosen for choice in signed_data["certificates"]]
-        content = signed_data["encap_content_info"]["content"].parsed.untag()
-        signers = signed_data["signer_infos"]
-        algorithms = [*signed_data["digest_algorithms"]] + [signer["digest_algorithm"]
-                                                           for signer in signers]
-        digests = [algorithm["algorithm"].native for algorithm in algorithms]
-        unauthenticated = [attribute for signer in signers
-                           for attribute in signer["unsigned_attrs"] or []]
-    except (ValueError, TypeError, KeyError):
-        raise Differs(f"{where}: its signature is not one PKCS#7 SignedData") from None
-    if len(signers) != 1:
-        raise Differs(f"{where}: its signature has {len(signers)} signers, not one")
-    wrong = [digest for digest in digests if digest != "sha256"]
-    if wrong:
-        raise Differs(f"{where}: its signature digests with {wrong[0]}, not SHA-256")
-    types = [attribute["type"].dotted for attribute in unauthenticated]
-    if NESTED_SIGNATURE in types:
-        raise Differs(f"{where}: its signature carries a nested second signature")
-    added = [oid for oid in types if oid not in TIMESTAMPS]
-    if added:
-        raise Differs(f"{where}: its signature carries the unauthenticated attribute {added[0]}, "
-                      f"not a time-stamp")
-    values = sum(len(attribute["values"]) for attribute in unauthenticated)
-    if len(types) > 1 or values != len(types):
-        raise Differs(f"{where}: its signature carries {values} time-stamps in {len(types)} "
-                      f"attributes, not at most one")
-    return signed_data, certificates, content, bool(types)
+    name = next((name for name in own if signer[name].dump() != own[name].dump()), None)
+    if name == "unsigned_attrs" and own[name]:
+        try:
+            return first_difference(signer[name][0]["values"][0]["content"],
+                                    own[name][0]["values"][0]["content"], "its time-stamp's")
+        except (ValueError, TypeError, KeyError, IndexError):
+            pass
+    return f"{owner} signer's {name.replace('_', ' ')}" if name else f"{owner} encoding"
 
 
 def judge_signature(program, rebuilt, where, work, trust):
     """The released program must be the rebuilt one with its signature attached, byte for byte, and
-    that signature verified by osslsigncode with a pinned certificate as its leaf, and no byte more
-    than the rebuilt_signature() of its parts. trust: cafile, timestamp_cafile, crlfile. Returns
-    the signer's subject and fingerprint."""
+    that signature verified by osslsigncode with a pinned certificate as its signer, and no byte
+    more than the rebuilt_signature() of its parts. trust: cafile, timestamp_cafile, crlfile.
+    Returns the signer's subject and fingerprint."""
+    check_trust(trust)
+    pins_path, pins = pinned_fingerprints()
     signed, unsigned = os.path.join(work, "signed.exe"), os.path.join(work, "unsigned.exe")
     signature = os.path.join(work, "signature.p7")
     for path, data in ((signed, program), (unsigned, rebuilt)):
@@ -179,53 +386,33 @@ def judge_signature(program, rebuilt, where, work, trust):
     if not os.path.exists(signature):
         raise Differs(f"{where} differs from the rebuilt one and carries no signature")
     der = contents(signature)
-    signed_data, certificates, content, timestamped = structure(der, where)
-    if timestamped and not trust.timestamp_cafile:
+    signed_data, certificates, content, token = structure(der, where)
+    signer = named_signer(signed_data["signer_infos"][0], certificates, f"{where}: its signature")
+    path = chain(signer, certificates, f"{where}: its signature")
+    if token and not trust.timestamp_cafile:
         raise Differs(f"{where}: its signature is time-stamped and no time-stamp authority is "
                       f"trusted: name its CA certificates with --timestamp-cafile "
                       f"(ARGB_RELEASE_TIMESTAMP_CAFILE)")
     options = [*(["-CAfile", trust.cafile] if trust.cafile else []),
                *(["-TSA-CAfile", trust.timestamp_cafile] if trust.timestamp_cafile else []),
                *(["-CRLfile", trust.crlfile] if trust.crlfile else [])]
-
-    def verify(path, leaf):
-        return osslsigncode("verify", "-in", path, *options, "-require-leaf-hash", f"sha256:{leaf}")
-    fingerprints = [hashlib.sha256(certificate.dump()).hexdigest() for certificate in certificates]
-    pins_path, pins = pinned_fingerprints()
-    # The leaf is the certificate whose key osslsigncode verified the signature with.
-    verified = next(((pin, result) for pin in sorted(pins)
-                     for result in [verify(signed, pin)] if result.returncode == 0), None)
-    if verified is None:
-        plain = osslsigncode("verify", "-in", signed, *options)
-        if plain.returncode != 0:
-            raise Differs(f"{where}: its signature does not verify: {reason(plain)}")
-        leaf = next((fingerprint for fingerprint in fingerprints
-                     if verify(signed, fingerprint).returncode == 0), None)
-        name = subject(certificates[fingerprints.index(leaf)].dump()) if leaf else "(unknown)"
-        raise Differs(f"{where} is signed by {name}, SHA-256 {leaf}, which {pins_path} does not "
-                      f"pin")
-    leaf, result = verified
-    leaf_certificate = certificates[fingerprints.index(leaf)]
-    if timestamped and TIMESTAMP_VERIFIED not in result.stdout.splitlines():
+    # The signer is the certificate the SignerInfo names: osslsigncode must have verified with it.
+    leaf = fingerprint(signer)
+    result = osslsigncode("verify", "-in", signed, *options, "-require-leaf-hash", f"sha256:{leaf}")
+    if result.returncode != 0:
+        raise Differs(f"{where}: its signature does not verify: {reason(result)}")
+    if leaf not in pins:
+        raise Differs(f"{where} is signed by {subject(signer)}, SHA-256 {leaf}, which {pins_path} "
+                      f"does not pin")
+    if token and TIMESTAMP_VERIFIED not in result.stdout.splitlines():
         raise Differs(f"{where}: its time-stamp does not verify with {trust.timestamp_cafile}: "
                       f"{reason(result)}")
-    # The chain: the leaf once, each other certificate only if the signature verifies no more
-    # without it (so not a root that the CA file holds).
-    chain = []
-    for certificate, fingerprint in zip(certificates, fingerprints):
-        others = [other for other in certificates if other is not certificate]
-        if fingerprint != leaf and verify(attach(rebuilt_signature(
-                signed_data, content, others, leaf_certificate), unsigned, work), leaf).returncode == 0:
-            raise Differs(f"{where}: its signature carries the certificate of "
-                          f"{subject(certificate.dump())}, which its signer's chain does not need")
-        if certificate.dump() not in [kept.dump() for kept in chain]:
-            chain.append(certificate)
-    rebuilt_data = rebuilt_signature(signed_data, content, chain, leaf_certificate)
+    rebuilt_data = rebuilt_signature(signed_data, content, certificates, path[0], token)
     if encoded(rebuilt_data) != der:
         raise Differs(f"{where}: its signature holds more than its signer's chain, signed "
-                      f"attributes, signature value and time-stamp: its "
+                      f"attributes, signature value and time-stamp: "
                       f"{first_difference(signed_data, rebuilt_data)} differs")
     attached = attach(rebuilt_data, unsigned, work)
     if not os.path.exists(attached) or contents(attached) != program:
         raise Differs(f"{where} is not the rebuilt program with its signature attached")
-    return f"{subject(leaf_certificate.dump())} (SHA-256 {leaf})"
+    return f"{subject(signer)} (SHA-256 {leaf})"

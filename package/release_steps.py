@@ -39,8 +39,13 @@ UNSIGNED_NOTE = ("This copy is not signed: Windows shows \"Unknown publisher\" w
                  "administrator rights.")
 # Right below the guide's title; the one difference between a signed and an unsigned guide.
 UNSIGNED_LINES = UNSIGNED_NOTE + "\r\n\r\n"
-# The first time a zip entry can hold (1980-01-01), for a source tree without git.
+# The first time a zip entry can hold (1980-01-01), for a source tree without git, and the last
+# (2107-12-31 23:59:59).
 EARLIEST_ZIP_TIME = 315532800
+LATEST_ZIP_TIME = 4354819199
+# BUILDINFO names the Debian packages of the compiler, objcopy, CMake, the signing tool and the
+# linked libraries: at most this many.
+MOST_RECORDED_PACKAGES = 4 + len(LINKED_LIBRARIES)
 
 
 class StepFailed(Exception):
@@ -196,9 +201,13 @@ def seal(args):
 def source_date(source_dir):
     """SOURCE_DATE_EPOCH where set, else the time of the source tree's commit."""
     if os.environ.get("SOURCE_DATE_EPOCH"):
-        return int(os.environ["SOURCE_DATE_EPOCH"])
+        epoch = os.environ["SOURCE_DATE_EPOCH"]
+        if not epoch.isdigit() or not EARLIEST_ZIP_TIME <= int(epoch) <= LATEST_ZIP_TIME:
+            raise StepFailed(f"SOURCE_DATE_EPOCH={epoch} is not a time a zip can hold (1980 to "
+                             f"2107)")
+        return int(epoch)
     commit_time = output_of(["git", "-C", source_dir, "log", "-1", "--format=%ct"])
-    return int(commit_time) if commit_time else EARLIEST_ZIP_TIME
+    return max(int(commit_time), EARLIEST_ZIP_TIME) if commit_time else EARLIEST_ZIP_TIME
 
 
 def commit_record(source_dir):
@@ -261,7 +270,7 @@ def write_zip(args):
     buildinfo_path = os.path.join(args.output_dir, BUILDINFO)
     try:
         epoch = source_date(args.source_dir)
-        date_time = time.gmtime(max(epoch, EARLIEST_ZIP_TIME))[:6]
+        date_time = time.gmtime(epoch)[:6]
         staged = [(name, os.path.join(args.staging, name)) for name in ENTRIES]
         write_fixed_zip(args.zip, [(name, contents(path)) for name, path in staged
                                    if os.path.exists(path)], date_time)
