@@ -267,10 +267,11 @@ def check_toolchain_lines(ours, theirs, signed):
 
 def compare(release, rebuilt, trust):
     # BUILDINFO is a record, checked before the build; the rebuild took its source date.
-    ours, theirs = record(release), record(rebuilt)
-    if ours is not None and ours.get("source date") != theirs.get("source date"):
-        raise Differs(f"{BUILDINFO}'s source date {ours.get('source date')} is not the "
-                      f"rebuild's {theirs.get('source date')}")
+    released_record, rebuilt_record = record(release), record(rebuilt)
+    if released_record is not None and released_record.get("source date") != rebuilt_record.get(
+            "source date"):
+        raise Differs(f"{BUILDINFO}'s source date {released_record.get('source date')} is not the "
+                      f"rebuild's {rebuilt_record.get('source date')}")
     names, rebuilt_names = set(listed(release)) - {BUILDINFO}, set(listed(rebuilt)) - {BUILDINFO}
     if names != rebuilt_names:
         extra = sorted(names - rebuilt_names)
@@ -286,8 +287,8 @@ def compare(release, rebuilt, trust):
                        for signer in compare_zip(name, ours, theirs, trust)]
         elif ours != theirs:
             raise Differs(f"{name} differs from the rebuilt one")
-    if ours is not None:
-        check_toolchain_lines(ours, theirs, bool(signed))
+    if released_record is not None:
+        check_toolchain_lines(released_record, rebuilt_record, bool(signed))
     if signed:
         print(f"The release is the rebuild, signed: {'; '.join(signed)}")
     else:

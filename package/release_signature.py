@@ -197,9 +197,11 @@ def der_set(spec, members):
 
 def without_payload(identifier):
     """An algorithm identifier as a signature needs it: its OID, parameters NULL or absent."""
-    null = identifier["parameters"].dump() == core.Null().dump()
-    return type(identifier).load(core.Sequence(contents=core.ObjectIdentifier(
-        identifier["algorithm"].dotted).dump() + (core.Null().dump() if null else b"")).dump())
+    algorithm = core.ObjectIdentifier(identifier["algorithm"].dotted).dump()
+    # Read from the bytes: a parameter of the wrong type must not stop the rebuild.
+    null = identifier.contents[len(algorithm):] == core.Null().dump()
+    return type(identifier).load(core.Sequence(
+        contents=algorithm + (core.Null().dump() if null else b"")).dump())
 
 
 def rebuilt_signer_info(signer, certificate, unsigned=None):
@@ -250,6 +252,8 @@ class Token:
             self.certificates = carried(self.signed_data, self.where)
             self.content = self.signed_data["encap_content_info"]["content"].__bytes__()
             tsp.TSTInfo.load(self.content, strict=True)
+            if not len(self.signed_data["digest_algorithms"]):
+                raise ValueError("no digest algorithm")
             self.signers = self.signed_data["signer_infos"]
             signers = len(self.signers)
         except (ValueError, TypeError, KeyError):
@@ -264,8 +268,8 @@ class Token:
         signer = self.signers[0]
         fields = {
             "version": "v3",
-            "digest_algorithms": der_set(cms.DigestAlgorithms,
-                                         [without_payload(signer["digest_algorithm"])]),
+            "digest_algorithms": der_set(cms.DigestAlgorithms, [without_payload(
+                self.signed_data["digest_algorithms"][0])]),
             "encap_content_info": {"content_type": TST_INFO,
                                    "content": core.ParsableOctetString(self.content)},
             "signer_infos": [rebuilt_signer_info(signer, self.path[0] if self.path else None)]}
@@ -291,6 +295,8 @@ def structure(der, where):
         algorithms = [*signed_data["digest_algorithms"]] + [signer["digest_algorithm"]
                                                            for signer in signers]
         digests = [algorithm["algorithm"].native for algorithm in algorithms]
+        if not len(signed_data["digest_algorithms"]):
+            raise ValueError("no digest algorithm")
         unauthenticated = [attribute for signer in signers
                            for attribute in signer["unsigned_attrs"] or []]
         types = [attribute["type"].dotted for attribute in unauthenticated]

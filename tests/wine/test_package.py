@@ -3,8 +3,8 @@ given, and its refusal to package the substitute image."""
 
 import binascii
 import contextlib
+import datetime
 import hashlib
-import http.server
 import io
 import os
 import random
@@ -14,14 +14,13 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import unittest
 import zipfile
 from unittest import mock
 
-from asn1crypto import cms, x509
-from asn1crypto.pem import unarmor
+from asn1crypto import cms, core, crl as crl_module, x509
 
+from throwaway_pki import release_pki, serve_timestamps
 from wine_harness import CLOSING_PROMPT, CONFIRMATION, UpdaterTestCase, WinePrefix, WineRun
 
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
@@ -135,29 +134,6 @@ def signature_edited(edit):
             return osslsigncode("attach-signature", "-sigin", signature.name)(
                 osslsigncode("remove-signature")(program))
     return change
-
-
-@contextlib.contextmanager
-def serve_timestamps(config):
-    """A throwaway time-stamp authority on 127.0.0.1: openssl ts answers each query posted."""
-    class Authority(http.server.BaseHTTPRequestHandler):
-        def do_POST(self):
-            reply = subprocess.run(
-                ["openssl", "ts", "-reply", "-config", config, "-queryfile", "/dev/stdin", "-out",
-                 "/dev/stdout"], input=self.rfile.read(int(self.headers["Content-Length"])),
-                capture_output=True, check=True).stdout
-            self.send_response(200)
-            self.send_header("Content-Type", "application/timestamp-reply")
-            self.end_headers()
-            self.wfile.write(reply)
-
-        def log_message(self, *_):
-            pass
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Authority)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    with server:
-        yield server
-        server.shutdown()
 
 
 def rewritten(level=9, before=lambda package_zip, entry: None,
@@ -294,29 +270,11 @@ class SigningTest(UpdaterTestCase):
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix="argb-signing-")
         cls.addClassCleanup(shutil.rmtree, cls.folder)
-        # The signer, pinned; others the CA file trusts: one; its serial and name in other case (first
-        # where OpenSSL seeks the signer); one whose revocation list nobody serves. A time-stamp CA.
-        cls.certificate, cls.pkcs12, cls.cafile, cls.pins, cls.tsa_certificate = (
-            os.path.join(cls.folder, name)
-            for name in ("signer.pem", "signer.p12", "trusted.pem", "pins", "tsa.pem"))
-        for subject, name, options in (
-                ("Throwaway signer", "signer", ["-set_serial", "4242"]),
-                ("Other trusted signer", "other", []),
-                ("THROWAWAY SIGNER", "twin", ["-set_serial", "4242"]),
-                ("Listed signer", "listed",
-                 ["-addext", "crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl"]),
-                ("Throwaway time-stamps", "tsa",
-                 ["-addext", "extendedKeyUsage=critical,timeStamping"])):
-            key, pem = (os.path.join(cls.folder, name + suffix) for suffix in (".key", ".pem"))
-            for command in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                             f"/CN={subject}", "-keyout", key, "-out", pem, *options],
-                            ["pkcs12", "-export", "-inkey", key, "-in", pem, "-out",
-                             os.path.join(cls.folder, name + ".p12"), "-passout", "pass:right"]):
-                subprocess.run(["openssl"] + command, check=True, capture_output=True)
-            if name != "tsa":
-                with open(cls.cafile, "ab") as trusted:
-                    trusted.write(read(pem))
-        cls.fingerprint = hashlib.sha256(unarmor(read(cls.certificate))[2]).hexdigest()
+        cls.pki = release_pki(cls.folder)
+        cls.pkcs12, cls.cafile, cls.pins, cls.tsa_cafile = (
+            cls.pki.path("signer", ".p12"), cls.pki.path("trusted"),
+            os.path.join(cls.folder, "pins"), cls.pki.path("tsa-trusted"))
+        cls.fingerprint = cls.pki.fingerprint("signer")
         with open(cls.pins, "w", encoding="ascii") as pins:
             # As a certificate viewer shows it: colons, capitals.
             pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
@@ -327,15 +285,9 @@ class SigningTest(UpdaterTestCase):
                              IMAGE_IS_SUBSTITUTE="OFF")
         # The build's own unsigned package stands in for the rebuild.
         package(cls.rebuilt, IMAGE_IS_SUBSTITUTE="OFF")
-        config = os.path.join(cls.folder, "tsa.cnf")
-        with open(config, "w", encoding="ascii") as file:
-            file.write(f"[tsa]\ndefault_tsa = t\n[t]\nserial = {config}.serial\nsigner_cert = "
-                       f"{cls.tsa_certificate}\nsigner_key = {cls.folder}/tsa.key\n"
-                       f"signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\n")
-        with serve_timestamps(config) as authority:
+        with serve_timestamps(cls.pki) as authority:
             package(cls.timestamped_dir, "right", SIGNING_PKCS12=cls.pkcs12,
-                    SIGNING_TIMESTAMP_URL=f"http://127.0.0.1:{authority.server_port}",
-                    IMAGE_IS_SUBSTITUTE="OFF")
+                    SIGNING_TIMESTAMP_URL=authority, IMAGE_IS_SUBSTITUTE="OFF")
 
     def setUp(self):
         if not PACKAGE:
@@ -353,7 +305,7 @@ class SigningTest(UpdaterTestCase):
             self.assertNotIn(UNSIGNED_NOTE.encode(), signed.read("README.txt"))
             program = signed.extract(PROGRAM, os.path.join(self.prefix.drive_c, "signed"))
         unsigned = os.path.join(self.folder, "unsigned.exe")
-        for command in (["verify", "-CAfile", self.certificate, "-in", program],
+        for command in (["verify", "-CAfile", self.cafile, "-in", program],
                         ["remove-signature", "-in", program, "-out", unsigned]):
             subprocess.run(["osslsigncode"] + command, check=True, capture_output=True)
         # What tools/rebuild-release.sh relies on.
@@ -373,13 +325,49 @@ class SigningTest(UpdaterTestCase):
         self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
         sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
         signed = "The release is the rebuild, signed: "
-        other, pinned, twin = (cms.CertificateChoices({"certificate": x509.Certificate.load(
-            unarmor(read(folder(name)))[2])}) for name in ("other.pem", "signer.pem", "twin.pem"))
-        unneeded = "certificate of /CN=Other trusted signer, which its signer's chain does not"
+        other, pinned, twin = (self.pki.choice(name) for name in ("other", "signer", "twin"))
+        off_path = "certificate of /CN=Other trusted signer off its signer path"
 
         def unauthenticated(signer, *attributes):
             signer["unsigned_attrs"] = list(attributes)
             return {"signer_infos": [signer]}
+
+        def token(edit):
+            """A change of the time-stamp token: edit(its SignedData, its SignerInfo)."""
+            def change(_, signer):
+                data = signer["unsigned_attrs"][0]["values"][0]["content"]
+                edit(data, data["signer_infos"][0])
+                return {"signer_infos": [signer]}
+            return program(signature_edited(change))
+
+        def reordered(data, _):
+            """Both certificate sets in reverse DER order, as other tools may write them."""
+            for signed_data in (data, data["signer_infos"][0]["unsigned_attrs"][0]["values"][0][
+                    "content"]):
+                signed_data["certificates"] = cms.CertificateSet(contents=b"".join(
+                    choice.dump() for choice in reversed(list(signed_data["certificates"]))))
+            return {"certificates": data["certificates"], "signer_infos": data["signer_infos"]}
+
+        def setter(field, value):
+            def edit(data, signer):
+                (signer if field.startswith("signer's ") else data)[field.removeprefix(
+                    "signer's ")] = value
+            return edit
+
+        def trusting(**files):
+            return lambda _: {f"ARGB_RELEASE_{key.upper()}": self.pki.bundle(key, *members)
+                              for key, members in files.items()}
+        crl = cms.RevocationInfoChoice({"crl": crl_module.CertificateList({
+            "tbs_cert_list": {"version": "v2", "signature": {"algorithm": "sha256_rsa"},
+                              "issuer": self.pki.certificate("tsa").issuer,
+                              "this_update": x509.Time({"utc_time": datetime.datetime(
+                                  2026, 1, 1, tzinfo=datetime.timezone.utc)})},
+            "signature_algorithm": {"algorithm": "sha256_rsa"}, "signature": bytes(256)})})
+        latin1_pins = os.path.join(self.folder, "latin-1 pins")
+        with open(latin1_pins, "wb") as file:
+            file.write(b"\xe9\n")
+        payload = cms.DigestAlgorithm.load(core.Sequence(contents=core.ObjectIdentifier(
+            "2.16.840.1.101.3.4.2.1").dump() + core.OctetString(b"payload" * 64).dump()).dump())
 
         def named(issuer, *added):
             def edit(data, signer):
@@ -443,23 +431,62 @@ class SigningTest(UpdaterTestCase):
                 ("another trusted signer", program(osslsigncode(*sign, folder("other.p12"))),
                  "/CN=Other trusted signer, SHA-256"),
                 ("another certificate first", program(signature_edited(
-                    lambda data, _: {"certificates": [other, *data["certificates"]]})), unneeded),
+                    lambda data, _: {"certificates": [other, *data["certificates"]]})), off_path),
+                ("1,000 more certificates", program(signature_edited(
+                    lambda data, _: {"certificates": [*data["certificates"], *[other] * 1000]})),
+                 "carries 1002 certificates, more than the 6 a chain has"),
+                ("the root carried too", program(signature_edited(lambda data, _: {
+                    "certificates": [*data["certificates"], self.pki.choice("root")]})),
+                 f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                ("the intermediate twice", program(signature_edited(lambda data, _: {
+                    "certificates": cms.CertificateSet(contents=b"".join(choice.dump() for choice in
+                                                                         [*data["certificates"],
+                                                                          data["certificates"][0]]))
+                })),
+                 "Code Signing CA twice"),
                 ("signer named in other case", program(signature_edited(named(twin))),
-                 "its signer's sid differs"),
+                 "names a signer whose certificate it does not carry"),
                 ("a second signer info", program(signature_edited(
                     lambda _, signer: {"signer_infos": [signer, signer]})), "2 signers, not one"),
                 ("SHA-1", program(osslsigncode(*sign[:4], "sha1", "-pkcs12", self.pkcs12)),
                  "digests with sha1, not SHA-256"),
                 ("pinned serial, issuer in other case", program(lambda data: signature_edited(
                     named(pinned, pinned))(osslsigncode(*sign, folder("twin.p12"))(data))),
-                 "/CN=THROWAWAY SIGNER, SHA-256"),
+                 "/CN=Twin signer off its signer path"),
                 ("revocation list unreachable", program(osslsigncode(*sign, folder("listed.p12"))),
                  "does not verify: Faild to get CRL from http://127.0.0.1:9/signer.crl"),
                 ("an OCTET STRING as time-stamp", program(signature_edited(
                     lambda _, signer: unauthenticated(signer, cms.CMSAttribute.load(bytes.fromhex(
                         "3013060a2b060104018237030301310504036e79") + b"any")))),
-                 "its time-stamp does not verify"),
+                 "its time-stamp is not one RFC 3161 token"),
+                ("a legacy time-stamp", program(signature_edited(
+                    lambda _, signer: unauthenticated(signer, cms.CMSAttribute(
+                        {"type": "counter_signature", "values": [signer.copy()]})))),
+                 "Authenticode (legacy) time-stamp, which this check does not judge: time-stamp "
+                 "with RFC 3161 (signtool /tr, osslsigncode -ts)"),
                 ("time-stamped", None, f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                ("time-stamped, CA files with the intermediates", trusting(
+                    cafile=["root", "intermediate"], timestamp_cafile=["tsa-root",
+                                                                       "tsa-intermediate"]),
+                 f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                ("time-stamped, certificates in another order", program(signature_edited(
+                    reordered)), f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                ("time-stamped, token: another certificate", token(lambda data, _: data.__setitem__(
+                    "certificates", [*data["certificates"], other])), off_path),
+                ("time-stamped, token: a revocation list", token(setter("crls", [crl])),
+                 "its time-stamp's crls differs"),
+                ("time-stamped, token: a 4 KB attribute", token(setter("signer's unsigned_attrs", [
+                    {"type": "1.2.3.4", "values": [core.OctetString(random.randbytes(4096))]}])),
+                 "its time-stamp's signer's unsigned attrs differs"),
+                ("time-stamped, token: digest parameters", token(setter("digest_algorithms",
+                                                                        [payload])),
+                 "its time-stamp's digest algorithms differs"),
+                ("time-stamped, token: signer's digest parameters", token(setter(
+                    "signer's digest_algorithm", payload)),
+                 "its time-stamp's signer's digest algorithm differs"),
+                ("time-stamped, token: a non-minimal length", token(setter(
+                    "version", cms.CMSVersion.load(b"\x02\x81\x01\x03"))),
+                 "its time-stamp's version differs"),
                 ("time-stamped twice", program(signature_edited(
                     lambda _, signer: unauthenticated(signer, *[signer["unsigned_attrs"][0]] * 2))),
                  "2 time-stamps in 2 attributes, not at most one"),
@@ -468,6 +495,14 @@ class SigningTest(UpdaterTestCase):
                  f"its time-stamp does not verify with {self.cafile}: "),
                 ("time-stamped, no authority", lambda _: {"ARGB_RELEASE_TIMESTAMP_CAFILE": ""},
                  "is time-stamped and no time-stamp authority is trusted"),
+                ("a mistyped CA file", lambda _: {"ARGB_RELEASE_CAFILE": "/no/ca.pem"},
+                 "the CA file /no/ca.pem (--cafile, ARGB_RELEASE_CAFILE) is missing"),
+                ("a CA file that is not PEM", lambda _: {"ARGB_RELEASE_CAFILE": self.pkcs12},
+                 f"the CA file {self.pkcs12} (--cafile, ARGB_RELEASE_CAFILE) is not PEM"),
+                ("pins that are not UTF-8", lambda _: {"ARGB_RELEASE_SIGNERS": latin1_pins},
+                 f"the pins file {latin1_pins} is not UTF-8 (byte 0)"),
+                ("a long entry name", zipped(rewritten(**{"x" * 5000: lambda _: b""})),
+                 f"{'x' * 77}... is not one of the rebuild's"),
                 ("the repository's pins", lambda _: {"ARGB_RELEASE_SIGNERS": ""},
                  f"{self.fingerprint}, which {os.path.abspath(SOURCE)}/package/release-signers"),
                 ("field check signed", zipped(rewritten(**{"argb-field-check.exe": osslsigncode(
@@ -479,6 +514,12 @@ class SigningTest(UpdaterTestCase):
                 ("BUILDINFO date changed", changed("BUILDINFO", lambda text: re.sub(
                     rb"(?m)^(source date: [0-9]+)$", rb"\1$(reboot)", text)),
                  "BUILDINFO's source date is not a count of seconds"),
+                ("BUILDINFO date after 2107", changed("BUILDINFO", lambda text: re.sub(
+                    rb"(?m)^source date: [0-9]+$", b"source date: 4354819200", text)),
+                 "source date 4354819200 is not a time a zip can hold"),
+                ("BUILDINFO invented package", changed("BUILDINFO", lambda text: text.replace(
+                    b"zip writer", b"Debian package helper: 1.0\nzip writer")),
+                 "BUILDINFO names Debian package helper, a line the package does not write"),
                 ("BUILDINFO commit twice", changed("BUILDINFO", lambda text: b"commit: " +
                                                    b"1" * 40 + b"\n" + text),
                  "BUILDINFO gives commit twice"),
@@ -502,20 +543,24 @@ class SigningTest(UpdaterTestCase):
                                 if case.startswith("time-stamped") else self.signed_dir, release,
                                 ignore=shutil.ignore_patterns("_*"))
                 env = {**os.environ, "ARGB_RELEASE_SIGNERS": self.pins,
-                       "ARGB_RELEASE_TIMESTAMP_CAFILE": self.tsa_certificate,
+                       "ARGB_RELEASE_CAFILE": self.cafile,
+                       "ARGB_RELEASE_TIMESTAMP_CAFILE": self.tsa_cafile,
                        **((change and change(release)) or {})}
                 result = subprocess.run(
                     [sys.executable, COMPARE, "before", release], capture_output=True, text=True)
-                if result.returncode == 0:
-                    self.assertEqual(result.stdout, "", result.stderr)
-                    result = subprocess.run(
-                        [sys.executable, COMPARE, "compare", release, rebuilt, "--cafile",
-                         self.cafile], capture_output=True, text=True, env=env)
                 accepted = expected.startswith("The re")
+                if result.returncode == 0:
+                    # Only a toolchain line that this machine lacks is named before the build.
+                    self.assertEqual(result.stdout.count("\n"), 0 if accepted else
+                                     case.endswith("package"), result.stderr)
+                    result = subprocess.run(
+                        [sys.executable, COMPARE, "compare", release, rebuilt], capture_output=True,
+                        text=True, env=env)
                 output = (result.stdout if accepted else result.stderr).splitlines()
                 self.assertEqual((result.returncode == 0, len(output)), (accepted, 1),
                                  result.stdout + result.stderr)
                 self.assertIn(expected, output[0])
+                self.assertLessEqual(len(output[0]), compare_release.LINE_CAP)
         # The unchanged signed release, made with a source date other than the commit's, goes
         # through the user's whole check: BUILDINFO's date and this checkout's build.
         result = subprocess.run([REBUILD, os.path.join(self.folder, "unchanged signed")],
@@ -540,29 +585,39 @@ class SigningTest(UpdaterTestCase):
 
     def test_every_random_change_of_the_signed_release_ends_in_one_line(self):
         """Seeded changes of 1-4 bytes in the signed zip (half in its records; SHA256SUMS fitted), in
-        SHA256SUMS, in BUILDINFO's commit and date (its toolchain lines are the user's to judge)."""
+        SHA256SUMS, in BUILDINFO's commit and date (its toolchain lines are the user's to judge),
+        and, every third, in the time-stamped program's signature (its zip and sums fitted)."""
         generator, release_zip = random.Random(29), os.path.basename(PACKAGE)
         release = os.path.join(self.folder, "random")
         shutil.copytree(self.signed_dir, release, ignore=shutil.ignore_patterns("_*"))
+        timestamped = program_in(os.path.join(self.timestamped_dir, release_zip))
         for number in range(300):
+            origin = self.timestamped_dir if number % 3 == 2 else self.signed_dir
             for name in (release_zip, SUMS, "BUILDINFO"):
-                shutil.copy(os.path.join(self.signed_dir, name), release)
-            name = generator.choice([release_zip] * 4 + [SUMS, "BUILDINFO"])
-            data, size, kind = (read(os.path.join(release, name)), generator.randint(1, 4),
-                                generator.choice(("change", "insert", "delete")))
+                shutil.copy(os.path.join(origin, name), release)
+            name = PROGRAM if origin == self.timestamped_dir else generator.choice(
+                [release_zip] * 4 + [SUMS, "BUILDINFO"])
+            data, size, kind = (timestamped if name == PROGRAM else read(os.path.join(
+                release, name)), generator.randint(1, 4), generator.choice(
+                    ("change", "insert", "delete")))
             end = data.index(b"\n", data.index(b"source")) + 1 if name == "BUILDINFO" else len(data)
+            start = certificate_table(data)[1] if name == PROGRAM else 0
             at = end - 1 - generator.randrange(2048) if name == release_zip and generator.random(
-                ) < 0.5 else generator.randrange(end)
+                ) < 0.5 else generator.randrange(start, end)
             new = data[:at] + {"change": bytes(byte ^ generator.randint(1, 255)
                                                for byte in data[at:at + size]),
                                "insert": generator.randbytes(size) + data[at:at + size],
                                "delete": b""}[kind] + data[at + size:]
-            changed(name, lambda _: new)(release)
+            if name == PROGRAM:
+                changed(release_zip, rewritten(**{PROGRAM: lambda _: new}))(release)
+            else:
+                changed(name, lambda _: new)(release)
             steps = [["before", release]] * (name != release_zip) + [
                 ["compare", release, self.rebuilt, "--cafile", self.cafile]]
             output, errors = io.StringIO(), io.StringIO()
             with self.subTest(number=number, name=name, kind=kind, at=at), \
-                    mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=self.pins), \
+                    mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=self.pins,
+                                    ARGB_RELEASE_TIMESTAMP_CAFILE=self.tsa_cafile), \
                     contextlib.redirect_stdout(output), contextlib.redirect_stderr(errors):
                 code = next((code for code in map(compare_release.main, steps) if code), 0)
                 self.assertEqual((code, output.getvalue(), len(errors.getvalue().splitlines())),
