@@ -280,12 +280,12 @@ def compare(release, rebuilt, trust):
                       (f": {shortened(extra[0])} is not one of them" if extra else ""))
     outputs, signed = sorted(names), []
     for name in outputs:
-        ours = regular_contents(os.path.join(release, name), FILE_CAP)
-        theirs = regular_contents(os.path.join(rebuilt, name), FILE_CAP)
+        released = regular_contents(os.path.join(release, name), FILE_CAP)
+        again = regular_contents(os.path.join(rebuilt, name), FILE_CAP)
         if name.endswith(".zip"):
             signed += [f"{name} signed by {signer}"
-                       for signer in compare_zip(name, ours, theirs, trust)]
-        elif ours != theirs:
+                       for signer in compare_zip(name, released, again, trust)]
+        elif released != again:
             raise Differs(f"{name} differs from the rebuilt one")
     if released_record is not None:
         check_toolchain_lines(released_record, rebuilt_record, bool(signed))

@@ -2,8 +2,10 @@
 
   seal: before CPack zips the staged files, the program's debug information goes into a file
         beside the zip (linked to the program by a debug link), and the program is signed when a
-        certificate is given; an unsigned one says so in its README.txt. The licence notices of
-        the toolchain's libraries linked into the program are staged as THIRD-PARTY-NOTICES.txt.
+        certificate is given (a PKCS#12 file or a token's key), or replaced by the same program
+        signed elsewhere; an unsigned one says so in its README.txt. The licence notices of the
+        toolchain's libraries linked into the program are staged as THIRD-PARTY-NOTICES.txt.
+  to-sign: the program as seal has it before signing, for a signature made elsewhere.
   zip:  CPack's zip is written again with a fixed order, time and permissions, so that two builds
         of one commit give the same bytes, and SHA256SUMS lists it with the debug file and
         BUILDINFO, the record of the commit and the toolchain that made them.
@@ -20,6 +22,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import zipfile
 import zlib
@@ -46,17 +49,27 @@ LATEST_ZIP_TIME = 4354819199
 # BUILDINFO names the Debian packages of the compiler, objcopy, CMake, the signing tool and the
 # linked libraries: at most this many.
 MOST_RECORDED_PACKAGES = 4 + len(LINKED_LIBRARIES)
+# The user's trust, which the release check takes from these variables; the package step judges a
+# program signed elsewhere with the same.
+TRUST_VARIABLES = {"cafile": "ARGB_RELEASE_CAFILE",
+                   "timestamp_cafile": "ARGB_RELEASE_TIMESTAMP_CAFILE",
+                   "crlfile": "ARGB_RELEASE_CRLFILE"}
 
 
 class StepFailed(Exception):
     pass
 
 
-def run(argv, what, **kwargs):
+def run(argv, what, faults=(), **kwargs):
+    """Runs the command; where it fails, the first of the (phrase, meaning) faults whose phrase it
+    prints names why, else its first line."""
     result = subprocess.run(argv, capture_output=True, text=True, **kwargs)
     if result.returncode != 0:
-        lines = [line.strip() for line in (result.stderr + result.stdout).splitlines()]
-        raise StepFailed(f"{what}: {next((line for line in lines if line), 'no message')}")
+        told = result.stderr + result.stdout
+        lines = [line.strip() for line in told.splitlines()]
+        meaning = next((meaning for phrase, meaning in faults if phrase in told), None)
+        first = next((line for line in lines if line), "no message")
+        raise StepFailed(f"{what}: {meaning or first}")
 
 
 def output_of(argv):
@@ -143,25 +156,118 @@ def make_signable(program):
         file.write(data)
 
 
+def signs(args):
+    """Whether the zipped program carries a signature: never for the substitute image."""
+    return bool(args.pkcs12 or args.key or args.signed_program) and not args.substitute
+
+
+def signing_way(args):
+    """What signs, the files it reads with their names for a refusal, osslsigncode's options, and
+    what its failures mean."""
+    if not args.key:
+        return (f"ARGB_SIGNING_PKCS12={args.pkcs12}", [(args.pkcs12, "the file")],
+                ["-pkcs12", args.pkcs12], ())
+    certificates = f"ARGB_SIGNING_CERTIFICATES={args.certificates}"
+    module = f"the module ARGB_SIGNING_PKCS11_MODULE={args.pkcs11_module}"
+    # libp11's words, the first that fits: a wrong PIN or a missing token also leave the key
+    # not found.
+    faults = (("PIN incorrect", "the token refuses the PIN in ARGB_SIGNING_PASSWORD"),
+              ("PIN locked", "the token's PIN is locked"),
+              ("Unable to load module", f"{module} cannot be loaded"),
+              ("No matching initialized token", "no token that ARGB_SIGNING_KEY names is present"),
+              ("key values mismatch", f"the certificates of {certificates} are not the key's"),
+              ("private key was not found", "the token holds no private key that "
+                                            "ARGB_SIGNING_KEY names"))
+    return (f"ARGB_SIGNING_KEY={args.key}",
+            [(args.engine, "OpenSSL's PKCS#11 engine (apt-get install libengine-pkcs11-openssl)"),
+             (args.pkcs11_module, module), (args.certificates, certificates)],
+            ["-pkcs11engine", args.engine, "-pkcs11module", args.pkcs11_module, "-key", args.key,
+             "-certs", args.certificates], faults)
+
+
 def sign(program, args):
-    """Authenticode signature with SHA-256, from the PKCS#12 file. The password is read from the
-    environment and handed over on standard input: never on a command line or in a file."""
-    what = f"signing {PROGRAM} with ARGB_SIGNING_PKCS12={args.pkcs12} failed"
+    """Authenticode signature with SHA-256, from the PKCS#12 file or with the token's key through
+    OpenSSL's PKCS#11 engine. The password or PIN is read from the environment and handed over on
+    standard input (osslsigncode gives it to the engine): never on a command line or in a file."""
+    name, files, options, faults = signing_way(args)
+    what = f"signing {PROGRAM} with {name} failed"
+    secret = os.environ.get("ARGB_SIGNING_PASSWORD", "")
     if not args.signer:
         raise StepFailed(f"{what}: osslsigncode not found (apt-get install osslsigncode)")
-    if not os.access(args.pkcs12, os.R_OK):
-        raise StepFailed(f"{what}: the file cannot be read")
+    for path, named in files:
+        if not path or not os.access(path, os.R_OK):
+            raise StepFailed(f"{what}: {named} cannot be read")
+    if args.key and not secret:
+        raise StepFailed(f"{what}: ARGB_SIGNING_PASSWORD holds no PIN")
     signed = program + ".signed"
-    argv = [args.signer, "sign", "-pkcs12", args.pkcs12, "-readpass", "-", "-h", "sha256",
+    argv = [args.signer, "sign", *options, "-readpass", "-", "-h", "sha256",
             "-n", "Corvix ARGB FW updater"]
     if args.timestamp_url:
         argv += ["-ts", args.timestamp_url]
     try:
-        run(argv + ["-in", program, "-out", signed], what,
-            input=os.environ.get("ARGB_SIGNING_PASSWORD", ""))
+        run(argv + ["-in", program, "-out", signed], what, faults, input=secret)
         os.replace(signed, program)
     finally:
         remove(signed)
+
+
+def take_signed(program, args):
+    """The program signed elsewhere in place of the staged one, only if the release check accepts it
+    as this very program with one signature attached (its judge_signature, its trust)."""
+    where = f"ARGB_SIGNED_PROGRAM={args.signed_program}"
+    try:
+        from release_signature import Differs, judge_signature
+    except ImportError as missing:
+        raise StepFailed(f"judging {where}: {missing} (apt-get install python3-asn1crypto "
+                         f"python3-cryptography)") from None
+    try:
+        signed = contents(args.signed_program)
+    except OSError as error:
+        raise StepFailed(f"{where} cannot be read: {error.strerror}") from None
+    unsigned = contents(program)
+    if signed == unsigned:
+        raise StepFailed(f"{where} is the program to sign itself: it carries no signature")
+    trust = argparse.Namespace(**{name: os.environ.get(variable) or None
+                                  for name, variable in TRUST_VARIABLES.items()})
+    with tempfile.TemporaryDirectory() as work:
+        try:
+            judge_signature(signed, unsigned, where, work, trust)
+        except Differs as refusal:
+            raise StepFailed(str(refusal)) from None
+        # Hostile bytes may break the reading anywhere: still one line.
+        except Exception as error:
+            raise StepFailed(f"{where} cannot be judged: {type(error).__name__}: {error}") from None
+    with open(program, "wb") as file:
+        file.write(signed)
+
+
+def prepare(program, debug_file, objcopy):
+    """Moves the program's debug information into the debug file, linked by name and CRC, and pads
+    it: the bytes a signature is made over."""
+    # MSVC has no objcopy, and keeps the debug information in a PDB of its own anyway.
+    if objcopy:
+        # --preserve-dates also keeps the link's zero time stamp in the PE header, where
+        # objcopy would otherwise write the current time.
+        objcopy = [objcopy, "--preserve-dates"]
+        run(objcopy + ["--only-keep-debug", program, debug_file], "keeping the debug file")
+        run(objcopy + ["--strip-all", f"--add-gnu-debuglink={debug_file}", program],
+            "stripping the program")
+    make_signable(program)
+
+
+def write_program_to_sign(args):
+    """The program as seal has it before signing, for a signature made elsewhere; its debug file,
+    which the package step writes again alike, is not needed."""
+    program = os.path.join(args.output_dir, PROGRAM)
+    os.makedirs(args.output_dir, exist_ok=True)
+    try:
+        shutil.copyfile(args.program, program)
+        with tempfile.TemporaryDirectory() as work:
+            prepare(program, os.path.join(work, DEBUG_FILE), args.objcopy)
+    except BaseException:
+        remove(program)
+        raise
+    print(program)
 
 
 def seal(args):
@@ -170,20 +276,14 @@ def seal(args):
     remove(os.path.join(args.output_dir, args.zip_name), os.path.join(args.output_dir, SUMS),
            os.path.join(args.output_dir, BUILDINFO), debug_file)
     try:
-        # MSVC has no objcopy, and keeps the debug information in a PDB of its own anyway.
-        if args.objcopy:
-            # --preserve-dates also keeps the link's zero time stamp in the PE header, where
-            # objcopy would otherwise write the current time.
-            objcopy = [args.objcopy, "--preserve-dates"]
-            run(objcopy + ["--only-keep-debug", program, debug_file], "keeping the debug file")
-            run(objcopy + ["--strip-all", f"--add-gnu-debuglink={debug_file}", program],
-                "stripping the program")
-        make_signable(program)
+        prepare(program, debug_file, args.objcopy)
         # MSVC's runtime is Microsoft's, under the terms of its redistribution.
         if args.compiler:
             write_notices(os.path.join(args.staging, NOTICES), args.compiler)
         # A package of the substitute image must never look like a trusted release.
-        if args.pkcs12 and not args.substitute:
+        if signs(args) and args.signed_program:
+            take_signed(program, args)
+        elif signs(args):
             sign(program, args)
         else:
             guide_path = os.path.join(args.staging, "README.txt")
@@ -223,7 +323,8 @@ def write_buildinfo(path, args, epoch):
     """Which commit and which toolchain made the release, for whoever rebuilds it later: a rebuild
     with other versions may differ for that reason alone."""
     tools = [args.compiler, args.objcopy, args.cmake]
-    if args.pkcs12 and not args.substitute:
+    # osslsigncode signed the program, or verified the one signed elsewhere.
+    if signs(args):
         tools.append(args.signer)
     packages = [debian_package(shutil.which(tool) or tool) for tool in tools if tool]
     if args.compiler:
@@ -287,10 +388,11 @@ def write_zip(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("step", choices=("seal", "zip"))
-    parser.add_argument("--staging", required=True)
+    parser.add_argument("step", choices=("seal", "zip", "to-sign"))
+    parser.add_argument("--staging")
     parser.add_argument("--output-dir", required=True)
-    parser.add_argument("--zip-name", required=True)
+    parser.add_argument("--zip-name")
+    parser.add_argument("--program", help="the linked program, for the to-sign step")
     parser.add_argument("--zip", help="CPack's zip, for the zip step")
     parser.add_argument("--source-dir", default=".")
     parser.add_argument("--objcopy")
@@ -298,14 +400,21 @@ def main():
     parser.add_argument("--cmake")
     parser.add_argument("--signer")
     parser.add_argument("--pkcs12")
+    parser.add_argument("--key", help="a pkcs11: URI of the token's private key")
+    parser.add_argument("--pkcs11-module")
+    parser.add_argument("--engine", help="OpenSSL's PKCS#11 engine")
+    parser.add_argument("--certificates", help="PEM: the key's certificate and intermediates")
+    parser.add_argument("--signed-program", help="the program to sign, signed elsewhere")
     parser.add_argument("--timestamp-url")
     parser.add_argument("--substitute", action="store_true")
     args = parser.parse_args()
     try:
         if args.step == "seal":
             seal(args)
-        else:
+        elif args.step == "zip":
             write_zip(args)
+        else:
+            write_program_to_sign(args)
     except (StepFailed, OSError) as error:
         print(f"Not packaging: {error}", file=sys.stderr)
         return 1

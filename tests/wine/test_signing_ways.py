@@ -1,0 +1,97 @@
+"""Releases signed with a key made inside a SoftHSM2 token, and elsewhere on the program of the
+program-to-sign target (ARGB_SIGNED_PROGRAM); the build's image is taken for the maker's."""
+
+import os
+import subprocess
+import tempfile
+import unittest
+from unittest import mock
+
+from test_package import PACKAGE, REBUILD, osslsigncode, package, read
+from throwaway_pki import release_pki, serve_timestamps
+
+MODULE = os.environ.get("ARGB_WIN_SOFTHSM2_MODULE", "")
+BUILD = os.environ.get("ARGB_WIN_BUILD_DIR", "")
+TO_SIGN = os.path.join(BUILD, "to-sign", "argb-fw-updater.exe")
+KEY, PIN = "pkcs11:token=release;object=signer;type=private", "2468"
+
+
+class SigningWaysTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not PACKAGE:
+            raise unittest.SkipTest("this configuration does not package")
+        folder = cls.folder = cls.enterClassContext(tempfile.TemporaryDirectory(prefix="argb-"))
+        pki, path = release_pki(folder), lambda name: os.path.join(folder, name)
+        # SoftHSM2 takes every folder in its own as a token's.
+        os.mkdir(path("tokens"))
+        with open(path("softhsm2.conf"), "w", encoding="ascii") as file:
+            file.write(f"directories.tokendir = {path('tokens')}\n")
+        cls.enterClassContext(mock.patch.dict(
+            os.environ, SOFTHSM2_CONF=path("softhsm2.conf"), ARGB_RELEASE_SIGNERS=path("pins"),
+            ARGB_RELEASE_CAFILE=pki.path("trusted"),
+            ARGB_RELEASE_TIMESTAMP_CAFILE=pki.path("tsa-trusted")))
+        # The key pair is made inside the token (sensitive, never extractable), its public half
+        # certified by the intermediate with the extensions on standard input.
+        tool = ["pkcs11-tool", "--module", MODULE, "--token-label", "release", "--login", "--pin",
+                PIN, "--label", "signer"]
+        cls.outputs = [subprocess.run(command, check=True, capture_output=True, text=True, input=(
+            "keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")).stdout
+            for command in (["softhsm2-util", "--init-token", "--free", "--label", "release",
+                             "--so-pin", "13579", "--pin", PIN],
+                            tool + ["--keypairgen", "--key-type", "rsa:2048"],
+                            tool + ["--read-object", "--type", "pubkey", "-o", path("key.der")],
+                            ["openssl", "x509", "-new", "-subj", "/CN=Token signer", "-days", "2",
+                             "-force_pubkey", path("key.der"), "-extfile", "/dev/stdin", "-CA",
+                             pki.path("intermediate"), "-CAkey", pki.path("intermediate", ".key"),
+                             "-out", pki.path("token")],
+                            ["cmake", "--build", BUILD, "--target", "program-to-sign"])]
+        with open(path("pins"), "w", encoding="ascii") as file:
+            file.write(f"{pki.fingerprint('signer')}\n{pki.fingerprint('token')}\n")
+        cls.token_way = dict(SIGNING_KEY=KEY, SIGNING_PKCS11_MODULE=MODULE,
+                             SIGNING_CERTIFICATES=pki.bundle("chain", "token", "intermediate"))
+        with serve_timestamps(pki) as url:
+            cls.token = package(path("token release"), PIN, SIGNING_TIMESTAMP_URL=url,
+                                IMAGE_IS_SUBSTITUTE="OFF", **cls.token_way)
+            # Signed elsewhere: the program to sign, and the same with a byte of .text changed.
+            for name, signer, flip in (("signed", "signer", 0), ("other", "other", 0),
+                                       ("changed", "signer", 1)):
+                program = bytearray(read(TO_SIGN))
+                program[0x1000] ^= flip
+                with open(path(name), "wb") as file:
+                    file.write(osslsigncode("sign", "-pkcs12", pki.path(signer, ".p12"), "-pass",
+                                            "right", "-h", "sha256", "-ts", url)(program))
+
+    def test_both_ways_give_releases_that_the_rebuild_check_accepts(self):
+        self.assertEqual(self.outputs[-1].splitlines()[-1], TO_SIGN)
+        elsewhere = os.path.join(self.folder, "elsewhere")
+        result = package(elsewhere, SIGNED_PROGRAM=os.path.join(self.folder, "signed"),
+                         IMAGE_IS_SUBSTITUTE="OFF")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for signer, release in (("Throwaway signer", elsewhere),
+                                ("Token signer", os.path.join(self.folder, "token release"))):
+            result = subprocess.run([REBUILD, release], capture_output=True, text=True)
+            self.assertIn(f"The release is the rebuild, signed: {os.path.basename(PACKAGE)} "
+                          f"signed by /CN={signer} (SHA-256", result.stdout, result.stderr)
+
+    def test_a_refused_signature_or_token_leaves_no_package(self):
+        self.assertEqual(self.token.returncode, 0, self.token.stderr)
+        token, (other_key, other, changed) = self.token_way, (
+            os.path.join(self.folder, name) for name in ("signer.pem", "other", "changed"))
+        for case, pin, way, expected in (
+                ("code changed", "", dict(SIGNED_PROGRAM=changed),
+                 "is not the rebuilt program with its signature attached"),
+                ("not pinned", "", dict(SIGNED_PROGRAM=other), "by /CN=Other trusted signer, SHA"),
+                ("unsigned", "", dict(SIGNED_PROGRAM=TO_SIGN), "is the program to sign itself"),
+                ("wrong PIN", "1357", token, "the token refuses the PIN in ARGB_SIGNING_PASSWORD"),
+                ("no such token", PIN, dict(token, SIGNING_KEY=KEY.replace("=rel", "=x")),
+                 "no token that ARGB_SIGNING_KEY names is present"),
+                ("another key's certificate", PIN, dict(token, SIGNING_CERTIFICATES=other_key),
+                 f"ARGB_SIGNING_CERTIFICATES={other_key} are not the key's")):
+            with self.subTest(case):
+                output_dir = os.path.join(self.folder, case)
+                result = package(output_dir, pin, IMAGE_IS_SUBSTITUTE="OFF", **way)
+                lines = [line for line in result.stderr.splitlines() if "Not packaging" in line]
+                self.assertEqual((len(lines), expected in "".join(lines), os.listdir(output_dir)),
+                                 (1, True, ["_CPack_Packages"]), result.stderr)
+
