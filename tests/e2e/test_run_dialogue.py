@@ -1,5 +1,6 @@
 """The run from the banner to the user's answer, against the emulated driver and controller."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -67,15 +68,23 @@ class RunDialogueTest(unittest.TestCase):
                 self.assertEqual(code, 255)
 
     def test_version_queries_are_paced(self):
-        session = self.start(VERSION_BAD_READS=5)
+        trace = os.path.join(self.workdir, "bus.jsonl")
+        session = self.start(VERSION_BAD_READS=5, TRACE=trace)
         # Each dot shows while the program pauses, not at its end.
         session.expect("Detected FW version.")
         self.assertIsNone(session.process.poll())
         self.assertNotIn(b"..", session.output)
         session.wait(timeout=10)
-        # Five queries of 100 ms and four pauses of 300 ms.
-        self.assertGreaterEqual(session.elapsed, 1.7)
-        self.assertLess(session.elapsed, 4.0)
+        # Five queries, each 50 ms from write to read and 50 ms after the read, and a pause of
+        # 300 ms before the next. A load only adds a little to each; a pause cut short, or made
+        # twice, moves a query by 300 ms at least.
+        with open(trace) as lines:
+            starts = [record["t_us"] for record in map(json.loads, lines)
+                      if record["fn"] == "NvAPI_I2CWriteEx"]
+        self.assertEqual(len(starts), 5)
+        for earlier, later in zip(starts, starts[1:]):
+            self.assertGreaterEqual(later - earlier, 400_000)
+            self.assertLess(later - earlier, 700_000)
 
     def test_gate_failures_end_after_a_key(self):
         for version in ("40.71.00.09", "41.70.00.09"):
