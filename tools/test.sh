@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the lints first, unit and end-to-end tests on Linux, then
-# the same unit tests under AddressSanitizer and UBSan, then a short run of every fuzz target, then
-# the Windows build under Wine.
+# Builds everything and runs every test: the lints first, unit and end-to-end tests on Linux with
+# clang-tidy over the product's sources once they are built, then the same unit tests under
+# AddressSanitizer and UBSan, then a short run of every fuzz target, then the Windows build under
+# Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/lint.sh
@@ -11,6 +12,7 @@ jobs=$(nproc)
 
 cmake --preset linux
 cmake --build --preset linux -j "$jobs"
+tools/tidy.sh
 ctest --preset linux -j "$jobs"
 
 cmake --preset linux-sanitize
