@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the lints first, unit and end-to-end tests on Linux, then
-# the same unit tests under AddressSanitizer and UBSan, then a short run of every fuzz target, then
-# the Windows build under Wine.
+# Builds everything and runs every test: the lints first, unit and end-to-end tests on Linux beside
+# clang-tidy over the product's sources, then the same unit tests under AddressSanitizer and UBSan,
+# then a short run of every fuzz target, then the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/lint.sh
@@ -11,7 +11,14 @@ jobs=$(nproc)
 
 cmake --preset linux
 cmake --build --preset linux -j "$jobs"
-ctest --preset linux -j "$jobs"
+# clang-tidy reads this build's compile commands and generated files. It runs beside the tests,
+# whose end-to-end runs mostly wait on the emulated controller, and both must pass.
+tools/tidy.sh &
+tidy=$!
+status=0
+ctest --preset linux -j "$jobs" || status=1
+wait "$tidy" || status=1
+[ "$status" -eq 0 ]
 
 cmake --preset linux-sanitize
 cmake --build --preset linux-sanitize -j "$jobs"

@@ -14,8 +14,9 @@ namespace argb::platform {
 namespace {
 
 // Readable by everyone, so that a run by another user meets the same lock: it opens the file for
-// reading only, which is all flock needs.
-constexpr mode_t kLockFileMode = 0666;
+// reading only, which is all flock needs. Writable by its owner alone: the kernel lets a user
+// hard-link a file they may write, and a second name has the owner's next run refuse the file.
+constexpr mode_t kLockFileMode = 0644;
 constexpr mode_t kReadableByAll = 0444;
 
 // The directory may be writable by others: a symbolic link left at the path must not make this run

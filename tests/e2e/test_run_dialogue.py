@@ -1,5 +1,6 @@
 """The run from the banner to the user's answer, against the emulated driver and controller."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -14,6 +15,11 @@ from harness import (ANOTHER_RUN, BANNER, CLOSING_PROMPT, CONFIRMATION, Terminal
 LOCK_FILE = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "argb-fw-updater.lock")
 SUCCESSFUL_UPDATE = (update_steps(os.path.getsize(e2e_paths.FIRMWARE_IMAGE)) +
                      "Update result:Success\n" + CLOSING_PROMPT)
+
+
+def kernel_guards_hard_links():
+    with open("/proc/sys/fs/protected_hardlinks") as setting:
+        return setting.read().strip() == "1"
 
 
 class RunDialogueTest(unittest.TestCase):
@@ -67,15 +73,23 @@ class RunDialogueTest(unittest.TestCase):
                 self.assertEqual(code, 255)
 
     def test_version_queries_are_paced(self):
-        session = self.start(VERSION_BAD_READS=5)
+        trace = os.path.join(self.workdir, "bus.jsonl")
+        session = self.start(VERSION_BAD_READS=5, TRACE=trace)
         # Each dot shows while the program pauses, not at its end.
         session.expect("Detected FW version.")
         self.assertIsNone(session.process.poll())
         self.assertNotIn(b"..", session.output)
         session.wait(timeout=10)
-        # Five queries of 100 ms and four pauses of 300 ms.
-        self.assertGreaterEqual(session.elapsed, 1.7)
-        self.assertLess(session.elapsed, 4.0)
+        # Five queries, each 50 ms from write to read and 50 ms after the read, and a pause of
+        # 300 ms before the next. A load only adds a little to each; a pause cut short, or made
+        # twice, moves a query by 300 ms at least.
+        with open(trace) as lines:
+            starts = [record["t_us"] for record in map(json.loads, lines)
+                      if record["fn"] == "NvAPI_I2CWriteEx"]
+        self.assertEqual(len(starts), 5)
+        for earlier, later in zip(starts, starts[1:]):
+            self.assertGreaterEqual(later - earlier, 400_000)
+            self.assertLess(later - earlier, 700_000)
 
     def test_gate_failures_end_after_a_key(self):
         for version in ("40.71.00.09", "41.70.00.09"):
@@ -274,6 +288,27 @@ class DriverLibraryTest(unittest.TestCase):
         self.assertEqual(first.answer_and_close("n")[1], 0)
         alone = TerminalSession(as_nobody, cwd="/", env=emulator_environment())
         self.assertEqual(alone.answer_and_close("n")[1], 0)
+
+    @unittest.skipUnless(os.geteuid() == 0 and kernel_guards_hard_links(),
+                         "links as another user, whom the kernel lets link what they may write")
+    def test_another_user_cannot_link_the_file_made_under_umask_000(self):
+        # A second name would have the owner's next run refuse the file.
+        shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
+        self.remove_lock_file()
+        self.addCleanup(self.remove_lock_file)
+        self.addCleanup(os.chmod, e2e_paths.PRIVATE_LOCK_DIR, 0o755)
+        os.chmod(e2e_paths.PRIVATE_LOCK_DIR, 0o1777)  # shared, as /run/lock
+        previous_umask = os.umask(0)
+        try:
+            self.assertEqual(self.start().answer_and_close("n")[1], 0)
+        finally:
+            os.umask(previous_umask)
+        link = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "second-name")
+        self.addCleanup(lambda: os.path.lexists(link) and os.remove(link))
+        linking = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                  "ln", LOCK_FILE, link], capture_output=True, text=True)
+        self.assertIn("Operation not permitted", linking.stderr)
+        self.assertEqual(self.start().answer_and_close("n")[1], 0)
 
     @unittest.skipUnless(os.geteuid() == 0, "starts runs as other users")
     def test_no_other_user_can_swap_the_file_a_run_holds(self):

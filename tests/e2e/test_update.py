@@ -246,10 +246,9 @@ class UpdateTest(unittest.TestCase):
         session = self.update()
         session.expect(CLOSING_PROMPT)
         session.wait_for_key_read()
-        closed = time.monotonic()
         session.hang_up()
-        self.assertEqual(session.wait_without_terminal(timeout=5), 0)
-        self.assertLess(time.monotonic() - closed, 1.0)
+        # A spin never ends; the read's failure ends the run at once, even on a busy machine.
+        self.assertEqual(session.wait_without_terminal(timeout=20), 0)
 
     def test_a_closed_pipe_or_a_stop_signal_cannot_cut_the_update_off(self):
         # printf Y | argb-fw-updater | reader, and once "Flash FW" is out the reader stops reading,

@@ -29,7 +29,8 @@ constexpr int kNoMoreKeys = -1;
 constexpr int kEscape = 0x1B;
 constexpr int kExtendedKeyPrefix = 0xE0;
 constexpr int kFunctionKeyPrefix = 0x00;
-constexpr auto kPatience = 2s;
+// Only a fault waits this long: on a busy machine each state comes within milliseconds.
+constexpr auto kPatience = 10s;
 
 bool sameSettings(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -173,6 +174,23 @@ TEST(LinuxRunLockTest, AFileSwappedBeforeTheFlockIsNeverTheOneHeld) {
   });
   EXPECT_EQ(lock.take().cause, path + ": the file was replaced while this run was locking it");
   fs::remove_all(dir);
+}
+
+// Another user must read it to meet the lock, and must not write it: the kernel lets a user
+// hard-link a file they may write, and the second name would have the owner's next run refuse it.
+TEST(LinuxRunLockTest, TheFileMadeIsWritableByItsOwnerAloneWhateverTheUmask) {
+  for (const mode_t mask : {0000, 0022, 0077}) {
+    std::string dir = fs::temp_directory_path() / "argb-run-lock-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    const mode_t previous = ::umask(mask);
+    LinuxRunLock lock(dir);
+    EXPECT_EQ(lock.take().outcome, RunLock::Outcome::kTaken);
+    ::umask(previous);
+    struct stat made {};
+    ASSERT_EQ(::stat((dir + "/" + LinuxRunLock::kFileName).c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 07777, 0644u) << "umask " << std::oct << mask;
+    fs::remove_all(dir);
+  }
 }
 
 }  // namespace
