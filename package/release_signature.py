@@ -388,6 +388,9 @@ def judge_signature(program, rebuilt, where, work, trust):
     for path, data in ((signed, program), (unsigned, rebuilt)):
         with open(path, "wb") as file:
             file.write(data)
+    # osslsigncode writes no file over one that exists.
+    if os.path.exists(signature):
+        os.remove(signature)
     osslsigncode("extract-signature", "-in", signed, "-out", signature)
     if not os.path.exists(signature):
         raise Differs(f"{where} differs from the rebuilt one and carries no signature")
