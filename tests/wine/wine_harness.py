@@ -331,9 +331,12 @@ class WineRun:
         deadline = time.monotonic() + timeout
         while wanted not in self.output() or not self._reads_single_keys():
             if self.process.poll() is not None:
+                # What it wrote last is still in the terminal, gone once that is closed.
+                output = self.output()
                 self._close_terminal()
                 raise AssertionError(f"exited ({self.process.returncode}) before asking for a key "
-                                     f"after {wanted!r}; output: {self.output()!r}")
+                                     f"after {wanted!r}; output: {output!r}; errors: "
+                                     f"{self.errors()[-2000:]!r}")
             if time.monotonic() > deadline:
                 self.kill()
                 raise AssertionError(f"timed out waiting for {wanted!r} and a key read; "
