@@ -14,7 +14,7 @@ from asn1crypto import cms, core, pem, tsp, x509
 from cryptography import exceptions, x509 as keys
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
-from release_steps import contents
+from release_steps import TRUST_VARIABLES, contents
 
 # The SHA-256 fingerprints of the maker's signing certificates; ARGB_RELEASE_SIGNERS names another
 # file of the same form.
@@ -44,45 +44,42 @@ def shortened(name):
     return name if len(name) <= NAME_CAP else name[:NAME_CAP - 3] + "..."
 
 
-def user_file(path, kind, option, label):
-    """The PEM blocks of `label` in a file the user named; any fault is named as theirs."""
-    what = f"the {kind} {path} ({option})"
+# What each file of the user's trust is, and the PEM blocks it must hold.
+TRUST_FILES = {"cafile": ("CA file", "CERTIFICATE"),
+               "timestamp_cafile": ("time-stamp CA file", "CERTIFICATE"),
+               "crlfile": ("revocation list file", "X509 CRL")}
+
+
+def user_file(path, what):
+    """The bytes of a file the user named; a fault is named as theirs, never the release's."""
     try:
         with open(path, "rb") as file:
-            data = file.read()
+            return file.read()
     except FileNotFoundError:
         raise Differs(f"{what} is missing") from None
     except OSError as error:
         raise Differs(f"{what} cannot be read: {error.strerror}") from None
-    try:
-        blocks = [der for found, _, der in pem.unarmor(data, multiple=True) if found == label]
-    except ValueError:
-        blocks = []
-    if not blocks:
-        raise Differs(f"{what} is not PEM: it holds no \"-----BEGIN {label}-----\" block")
-    return blocks
 
 
 def check_trust(trust):
-    for path, kind, option, label in (
-            (trust.cafile, "CA file", "--cafile, ARGB_RELEASE_CAFILE", "CERTIFICATE"),
-            (trust.timestamp_cafile, "time-stamp CA file",
-             "--timestamp-cafile, ARGB_RELEASE_TIMESTAMP_CAFILE", "CERTIFICATE"),
-            (trust.crlfile, "revocation list file", "--crlfile, ARGB_RELEASE_CRLFILE", "X509 CRL")):
-        if path:
-            user_file(path, kind, option, label)
+    for name, (kind, label) in TRUST_FILES.items():
+        path = getattr(trust, name)
+        if not path:
+            continue
+        what = f"the {kind} {path} (--{name.replace('_', '-')}, {TRUST_VARIABLES[name]})"
+        try:
+            found = {block for block, _, _ in pem.unarmor(user_file(path, what), multiple=True)}
+        except ValueError:
+            found = set()
+        if label not in found:
+            raise Differs(f"{what} is not PEM: it holds no \"-----BEGIN {label}-----\" block")
 
 
 def pinned_fingerprints():
     path = os.environ.get("ARGB_RELEASE_SIGNERS") or PINNED_SIGNERS
     what = f"the pins file {path}"
     try:
-        with open(path, "rb") as file:
-            text = file.read().decode("utf-8")
-    except FileNotFoundError:
-        raise Differs(f"{what} is missing") from None
-    except OSError as error:
-        raise Differs(f"{what} cannot be read: {error.strerror}") from None
+        text = user_file(path, what).decode("utf-8")
     except UnicodeDecodeError as error:
         raise Differs(f"{what} is not UTF-8 (byte {error.start})") from None
     pins = set()
@@ -189,10 +186,15 @@ def chain(signer, certificates, where):
     return path
 
 
-def der_set(spec, members):
+def der_set(set_type, members):
     """A SET OF in the order given, each member in DER. DER would sort it, but the order of exactly
     the right members carries nothing, and signing tools differ in it."""
-    return spec(contents=b"".join(member.dump(force=True) for member in members))
+    return set_type(contents=b"".join(member.dump(force=True) for member in members))
+
+
+def certificate_set(certificates):
+    return der_set(cms.CertificateSet, [cms.CertificateChoices({"certificate": certificate})
+                                        for certificate in certificates])
 
 
 def without_payload(identifier):
@@ -274,9 +276,7 @@ class Token:
                                    "content": core.ParsableOctetString(self.content)},
             "signer_infos": [rebuilt_signer_info(signer, self.path[0] if self.path else None)]}
         if self.certificates:
-            fields["certificates"] = der_set(cms.CertificateSet, [
-                cms.CertificateChoices({"certificate": certificate})
-                for certificate in self.certificates])
+            fields["certificates"] = certificate_set(self.certificates)
         return cms.ContentInfo({"content_type": "signed_data",
                                 "content": cms.SignedData(fields)})
 
@@ -339,8 +339,7 @@ def rebuilt_signature(signed_data, content, certificates, leaf, token):
                                "content": core.Sequence(contents=content.contents, explicit=0)},
         "signer_infos": [rebuilt_signer_info(signed_data["signer_infos"][0], leaf, unsigned)]}
     if certificates:
-        fields["certificates"] = der_set(cms.CertificateSet, [
-            cms.CertificateChoices({"certificate": certificate}) for certificate in certificates])
+        fields["certificates"] = certificate_set(certificates)
     return cms.SignedData(fields)
 
 
