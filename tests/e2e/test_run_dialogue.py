@@ -17,11 +17,6 @@ SUCCESSFUL_UPDATE = (update_steps(os.path.getsize(e2e_paths.FIRMWARE_IMAGE)) +
                      "Update result:Success\n" + CLOSING_PROMPT)
 
 
-def kernel_guards_hard_links():
-    with open("/proc/sys/fs/protected_hardlinks") as setting:
-        return setting.read().strip() == "1"
-
-
 class RunDialogueTest(unittest.TestCase):
     def setUp(self):
         self.workdir = tempfile.mkdtemp(prefix="argb-e2e-")
@@ -288,27 +283,6 @@ class DriverLibraryTest(unittest.TestCase):
         self.assertEqual(first.answer_and_close("n")[1], 0)
         alone = TerminalSession(as_nobody, cwd="/", env=emulator_environment())
         self.assertEqual(alone.answer_and_close("n")[1], 0)
-
-    @unittest.skipUnless(os.geteuid() == 0 and kernel_guards_hard_links(),
-                         "links as another user, whom the kernel lets link what they may write")
-    def test_another_user_cannot_link_the_file_made_under_umask_000(self):
-        # A second name would have the owner's next run refuse the file.
-        shutil.copy(e2e_paths.EMULATED_DRIVER, self.driver)
-        self.remove_lock_file()
-        self.addCleanup(self.remove_lock_file)
-        self.addCleanup(os.chmod, e2e_paths.PRIVATE_LOCK_DIR, 0o755)
-        os.chmod(e2e_paths.PRIVATE_LOCK_DIR, 0o1777)  # shared, as /run/lock
-        previous_umask = os.umask(0)
-        try:
-            self.assertEqual(self.start().answer_and_close("n")[1], 0)
-        finally:
-            os.umask(previous_umask)
-        link = os.path.join(e2e_paths.PRIVATE_LOCK_DIR, "second-name")
-        self.addCleanup(lambda: os.path.lexists(link) and os.remove(link))
-        linking = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                  "ln", LOCK_FILE, link], capture_output=True, text=True)
-        self.assertIn("Operation not permitted", linking.stderr)
-        self.assertEqual(self.start().answer_and_close("n")[1], 0)
 
     @unittest.skipUnless(os.geteuid() == 0, "starts runs as other users")
     def test_no_other_user_can_swap_the_file_a_run_holds(self):
