@@ -14,7 +14,8 @@ import sys
 import tempfile
 import zipfile
 
-from release_steps import SUMS, contents, sha256, write_fixed_zip, write_sums
+from release_inputs import contents
+from release_steps import SUMS, sha256, write_fixed_zip, write_sums
 
 
 def write(args, work):

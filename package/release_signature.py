@@ -14,7 +14,7 @@ from asn1crypto import cms, core, pem, tsp, x509
 from cryptography import exceptions, x509 as keys
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
-from release_steps import TRUST_VARIABLES, contents
+from release_inputs import TRUST_VARIABLES, contents
 
 # The SHA-256 fingerprints of the maker's signing certificates; ARGB_RELEASE_SIGNERS names another
 # file of the same form.

@@ -27,6 +27,8 @@ import time
 import zipfile
 import zlib
 
+from release_inputs import contents, trust_from_environment
+
 PROGRAM = "argb-fw-updater.exe"
 DEBUG_FILE = PROGRAM + ".debug"
 SUMS = "SHA256SUMS"
@@ -49,11 +51,6 @@ LATEST_ZIP_TIME = 4354819199
 # BUILDINFO names the Debian packages of the compiler, objcopy, CMake, the signing tool and the
 # linked libraries: at most this many.
 MOST_RECORDED_PACKAGES = 4 + len(LINKED_LIBRARIES)
-# The user's trust, which the release check takes from these variables; the package step judges a
-# program signed elsewhere with the same.
-TRUST_VARIABLES = {"cafile": "ARGB_RELEASE_CAFILE",
-                   "timestamp_cafile": "ARGB_RELEASE_TIMESTAMP_CAFILE",
-                   "crlfile": "ARGB_RELEASE_CRLFILE"}
 
 
 class StepFailed(Exception):
@@ -227,8 +224,7 @@ def take_signed(program, args):
     unsigned = contents(program)
     if signed == unsigned:
         raise StepFailed(f"{where} is the program to sign itself: it carries no signature")
-    trust = argparse.Namespace(**{name: os.environ.get(variable) or None
-                                  for name, variable in TRUST_VARIABLES.items()})
+    trust = trust_from_environment()
     with tempfile.TemporaryDirectory() as work:
         try:
             judge_signature(signed, unsigned, where, work, trust)
@@ -353,11 +349,6 @@ def write_fixed_zip(target, entries, date_time):
             entry.external_attr = (0o100755 if name.endswith((".exe", ".dll")) else 0o100644) << 16
             entry.compress_type = zipfile.ZIP_DEFLATED
             package.writestr(entry, data, compresslevel=9)
-
-
-def contents(path):
-    with open(path, "rb") as file:
-        return file.read()
 
 
 def write_sums(sums_path, digests):
