@@ -320,12 +320,14 @@ def carried(signed_data, where, attributes=0):
     choices = list(signed_data["certificates"] or [])
     read_whole(where, ((f"certificate {number}", choice)
                        for number, choice in enumerate(choices, 1)))
-    kinds = [choice.name for choice in choices if choice.name != "certificate"]
-    if kinds.count("v2_attr_cert") > attributes or set(kinds) - {"v2_attr_cert"}:
-        kind = next((kind for kind in kinds if kind != "v2_attr_cert"), "v2_attr_cert")
-        raise Differs(f"{where} carries {OTHER_KINDS[kind]}: a signature holds X.509 certificates"
-                      + (", and its time-stamp at most one attribute certificate of its authority"
-                         if attributes else ""))
+    others = [choice.name for choice in choices if choice.name != "certificate"]
+    kind = next((kind for kind in others if kind != "v2_attr_cert"), None)
+    if kind or len(others) > attributes:
+        kind = OTHER_KINDS[kind] if kind else OTHER_KINDS["v2_attr_cert"] if len(
+            others) == 1 else f"{len(others)} attribute certificates"
+        raise Differs(f"{where} carries {kind}: a signature holds X.509 certificates" + (
+            ", and its time-stamp at most one attribute certificate of its authority"
+            if attributes else ""))
     for number, choice in enumerate(choices, 1):
         if choice.name != "certificate" and len(choice.dump()) > ATTRIBUTE_CERTIFICATE_CAP:
             raise Differs(f"{where} carries an attribute certificate of {len(choice.dump())} "
@@ -367,6 +369,10 @@ class Token:
             raise Differs(f"{self.where} has {signers} signers, not one")
         read_whole(self.where, [("TSTInfo", tsp.TSTInfo.load(self.content)),
                                 *signer_parts(self.signers[0])])
+        # OpenSSL's PKCS#7, which osslsigncode reads a token with, knows no other signer name.
+        if self.signers[0]["sid"].name != "issuer_and_serial_number":
+            raise Differs(f"{self.where} names its signer by key identifier, which osslsigncode "
+                          f"cannot read: a token names its signer by issuer and serial")
         # osslsigncode finds the authority's certificate in the token alone, never in the user's
         # file: a token without it would fail there with "signer certificate not found".
         if not self.choices:

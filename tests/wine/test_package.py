@@ -350,6 +350,7 @@ class SigningTest(UpdaterTestCase):
             # As a certificate viewer shows it: colons, capitals.
             pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
                        f"{cls.fingerprint[2:]}\n")
+            pins.writelines(cls.pki.fingerprint(name) + "\n" for name in ("explicit", "defaulted"))
         cls.signed_dir, cls.timestamped_dir, cls.rebuilt = (
             os.path.join(cls.folder, name) for name in ("signed", "timestamped", "rebuilt"))
         cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
@@ -434,6 +435,19 @@ class SigningTest(UpdaterTestCase):
                               "this_update": x509.Time({"utc_time": datetime.datetime(
                                   2026, 1, 1, tzinfo=datetime.timezone.utc)})},
             "signature_algorithm": {"algorithm": "sha256_rsa"}, "signature": bytes(256)})})
+        day = datetime.datetime(2026, 1, 1, tzinfo=datetime.timezone.utc)
+        # An attribute certificate whose holder is another signer, signed by no one.
+        attribute = cms.CertificateChoices({"v2_attr_cert": {"ac_info": {
+            "version": "v2", "signature": {"algorithm": "sha256_rsa"}, "serial_number": 1,
+            "holder": {"entity_name": [x509.GeneralName({"directory_name": other.chosen.subject})]},
+            "issuer": {"v2_form": {"issuer_name": [x509.GeneralName({
+                "directory_name": other.chosen.issuer})]}}, "attributes": [],
+            "att_cert_validity_period": {"not_before_time": day, "not_after_time": day}},
+            "signature_algorithm": {"algorithm": "sha256_rsa"}, "signature": bytes(256)}})
+
+        def by_key_identifier(_, signer):
+            signer["version"], signer["sid"] = "v3", {
+                "subject_key_identifier": self.pki.certificate("tsa").key_identifier}
         latin1_pins = os.path.join(self.folder, "latin-1 pins")
         with open(latin1_pins, "wb") as file:
             file.write(b"\xe9\n")
@@ -555,6 +569,32 @@ class SigningTest(UpdaterTestCase):
                 ("time-stamped, token: a non-minimal length", token(setter(
                     "version", cms.CMSVersion.load(b"\x02\x81\x01\x03"))),
                  "its time-stamp's version differs"),
+                ("time-stamped, token: signer named by key identifier", token(by_key_identifier),
+                 "its time-stamp names its signer by key identifier, which osslsigncode cannot"),
+                ("time-stamped, token: no certificates", token(setter("certificates", None)),
+                 "its time-stamp carries no certificate of its authority; osslsigncode verifies"),
+                ("time-stamped, token: an attribute certificate of another holder", token(
+                    lambda data, _: data.__setitem__("certificates", [*data["certificates"],
+                                                                      attribute])),
+                 "attribute certificate whose holder is not its signer /CN=Throwaway time-stamps"),
+                ("time-stamped, token: two attribute certificates", token(
+                    lambda data, _: data.__setitem__("certificates", [*data["certificates"],
+                                                                      attribute, attribute])),
+                 "its time-stamp carries 2 attribute certificates: a signature holds X.509 "
+                 "certificates, and its time-stamp at most one attribute certificate"),
+                ("time-stamped, token: a signer without its serial", token(setter(
+                    "signer's sid", cms.SignerIdentifier.load(core.Sequence(contents=self.pki.certificate(
+                        "tsa").issuer.dump()).dump()))), "its time-stamp's signer's sid cannot be read"),
+                ("time-stamped, token: a certificate without its signature value", token(
+                    lambda data, _: data.__setitem__("certificates", cms.CertificateSet(
+                        contents=core.Sequence(contents=b"".join(data["certificates"][0].chosen[
+                            index].dump() for index in (0, 1))).dump()))),
+                 "its time-stamp's certificate 1 cannot be read"),
+                ("a leaf that encodes cA FALSE", program(osslsigncode(*sign, folder("explicit.p12"))),
+                 f"{signed}{release_zip} signed by /CN=Signer with cA FALSE"),
+                ("an intermediate that encodes critical FALSE", program(osslsigncode(
+                    *sign, folder("defaulted.p12"))),
+                 f"{signed}{release_zip} signed by /CN=Signer under a DEFAULT"),
                 ("time-stamped twice", program(signature_edited(
                     lambda _, signer: unauthenticated(signer, *[signer["unsigned_attrs"][0]] * 2))),
                  "2 time-stamps in 2 attributes, not at most one"),
