@@ -338,11 +338,14 @@ def carried(signed_data, where, attributes=0):
     return choices
 
 
-def signer_parts(signer):
+def signer_parts(signer, where):
     """The parts of a SignerInfo that the judge reads beyond their bytes; the signed attributes and
     the content are signed and taken as bytes, the time-stamp token is read as a part of its own."""
-    return [(f"signer's {name.replace('_', ' ')}", signer[name])
-            for name in ("sid", "digest_algorithm", "signature_algorithm", "signature")]
+    try:
+        return [(f"signer's {name.replace('_', ' ')}", signer[name])
+                for name in ("sid", "digest_algorithm", "signature_algorithm", "signature")]
+    except READING_FAULTS:
+        raise Differs(f"{where}'s signer info cannot be read") from None
 
 
 class Token:
@@ -368,7 +371,7 @@ class Token:
         if signers != 1:
             raise Differs(f"{self.where} has {signers} signers, not one")
         read_whole(self.where, [("TSTInfo", tsp.TSTInfo.load(self.content)),
-                                *signer_parts(self.signers[0])])
+                                *signer_parts(self.signers[0], self.where)])
         # OpenSSL's PKCS#7, which osslsigncode reads a token with, knows no other signer name.
         if self.signers[0]["sid"].name != "issuer_and_serial_number":
             raise Differs(f"{self.where} names its signer by key identifier, which osslsigncode "
@@ -434,7 +437,7 @@ def structure(der, where):
         raise Differs(f"{where}: its signature is not one PKCS#7 SignedData") from None
     if len(signers) != 1:
         raise Differs(f"{where}: its signature has {len(signers)} signers, not one")
-    read_whole(f"{where}: its signature", signer_parts(signers[0]))
+    read_whole(f"{where}: its signature", signer_parts(signers[0], f"{where}: its signature"))
     wrong = [digest for digest in digests if digest != "sha256"]
     if wrong:
         raise Differs(f"{where}: its signature digests with {shortened(wrong[0])}, not SHA-256")

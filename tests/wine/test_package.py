@@ -730,6 +730,8 @@ class SigningTest(UpdaterTestCase):
                 code = next((code for code in map(compare_release.main, steps) if code), 0)
                 self.assertEqual((code, output.getvalue(), len(errors.getvalue().splitlines())),
                                  (1, "", 1), errors.getvalue())
+                # In the check's own words, never a library's exception.
+                self.assertNotRegex(errors.getvalue(), r"\b(?:[A-Z][a-z0-9]+){2,}:")
 
     def test_a_failed_signature_leaves_no_package(self):
         for password, pkcs12, cause in (("wrong", self.pkcs12, "Wrong password"),
