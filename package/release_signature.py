@@ -148,8 +148,8 @@ def issuer_key(issuer, where):
     except (ValueError, exceptions.UnsupportedAlgorithm):
         key = None
     if not isinstance(key, (rsa.RSAPublicKey, ec.EllipticCurvePublicKey)):
-        raise Differs(f"{where}: the key of the certificate of {subject(issuer)} cannot be read: it "
-                      f"is not an RSA or EC key that python3-cryptography loads")
+        raise Differs(f"{where}: the key of the certificate of {subject(issuer)} cannot be read: "
+                      f"it is not an RSA or EC key that python3-cryptography loads")
     return key
 
 
@@ -306,7 +306,8 @@ def holds(attribute, certificate):
 # The kinds of certificate a SignedData may hold besides X.509, as a refusal names them.
 OTHER_KINDS = {"extended_certificate": "an extended (PKCS#6) certificate",
                "v1_attr_cert": "a version 1 attribute certificate",
-               "v2_attr_cert": "an attribute certificate", "other": "a certificate of another format"}
+               "v2_attr_cert": "an attribute certificate",
+               "other": "a certificate of another format"}
 
 
 def carried(signed_data, where, attributes=0):

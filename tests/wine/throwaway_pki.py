@@ -11,8 +11,6 @@ import threading
 
 from asn1crypto import cms, core, x509
 from asn1crypto.pem import armor, unarmor
-from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import padding
 
 CODE_SIGNING = ["-addext", "keyUsage=critical,digitalSignature",
                 "-addext", "extendedKeyUsage=codeSigning"]
@@ -57,21 +55,6 @@ class Pki:
                            check=True, capture_output=True)
         return pem
 
-    def encode_default(self, name, issuer):
-        """The certificate signed again by its issuer with its first extension's `critical FALSE`
-        encoded, a DEFAULT value that DER leaves out."""
-        certificate = self.certificate(name)
-        tbs = certificate["tbs_certificate"]
-        first, *others = tbs["extensions"]
-        tbs["extensions"] = [x509.Extension.load(core.Sequence(contents=first["extn_id"].dump() + (
-            core.Boolean(False).dump() + first["extn_value"].dump())).dump()), *others]
-        key = serialization.load_pem_private_key(read(self.path(issuer, ".key")), None)
-        with open(self.path(name), "wb") as file:
-            file.write(armor("CERTIFICATE", x509.Certificate({
-                "tbs_certificate": tbs, "signature_algorithm": certificate["signature_algorithm"],
-                "signature_value": key.sign(tbs.dump(), padding.PKCS1v15(), hashes.SHA256())
-            }).dump()))
-
     def bundle(self, name, *members):
         """A PEM file of the members' certificates, as a CA file."""
         path = self.path(name)
@@ -94,26 +77,34 @@ def release_pki(folder):
     """The PKI of the signing tests: "signer" (pinned by the tests) and "other" under the code
     intermediate; "twin" with the signer's serial under an intermediate whose name is the first
     one's in capitals (OpenSSL matches names regardless of case); "listed", which names a revocation
-    list nobody serves; "explicit" encoding `cA FALSE`, and "defaulted" under an intermediate that
-    encodes an extension's `critical FALSE`; "tsa" under the time-stamp intermediate. CA files: "trusted" (the code
+    list nobody serves; "tsa" under the time-stamp intermediate. CA files: "trusted" (the code
     root), "tsa-trusted" (the time-stamp root)."""
     pki = Pki(folder)
     pki.issue("root", "Throwaway Root CA", options=AUTHORITY)
     for name, subject in (("intermediate", "Throwaway Code Signing CA"),
-                          ("twin-intermediate", "THROWAWAY CODE SIGNING CA"),
-                          ("default-intermediate", "Throwaway CA with a DEFAULT")):
+                          ("twin-intermediate", "THROWAWAY CODE SIGNING CA")):
         pki.issue(name, subject, "root", AUTHORITY)
-    pki.encode_default("default-intermediate", "root")
     for name, subject, issuer, options in (
             ("signer", "Throwaway signer", "intermediate", ["-set_serial", "4242"]),
             ("other", "Other trusted signer", "intermediate", []),
             ("twin", "Twin signer", "twin-intermediate", ["-set_serial", "4242"]),
             ("listed", "Listed signer", "intermediate",
-             ["-addext", "crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl"]),
-            ("explicit", "Signer with cA FALSE", "intermediate",
-             ["-addext", "basicConstraints=DER:30:03:01:01:00"]),
-            ("defaulted", "Signer under a DEFAULT", "default-intermediate", [])):
+             ["-addext", "crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl"])):
         pki.issue(name, subject, issuer, CODE_SIGNING + options, chain=[issuer])
+    # DEFAULT values that DER leaves out: "explicit" encodes `cA FALSE`, its CA `critical FALSE`.
+    pki.issue("default", "Throwaway DEFAULT CA", "root", AUTHORITY)
+    certificate = pki.certificate("default")
+    tbs = certificate["tbs_certificate"]
+    first, *others = tbs["extensions"]
+    tbs["extensions"] = [x509.Extension.load(core.Sequence(contents=first["extn_id"].dump() + (
+        b"\x01\x01\x00" + first["extn_value"].dump())).dump()), *others]
+    certificate["signature_value"] = subprocess.run(
+        ["openssl", "dgst", "-sha256", "-sign", pki.path("root", ".key")], input=tbs.dump(),
+        capture_output=True, check=True).stdout
+    with open(pki.path("default"), "wb") as file:
+        file.write(armor("CERTIFICATE", certificate.dump()))
+    pki.issue("explicit", "Signer with cA FALSE", "default", CODE_SIGNING + [
+        "-addext", "basicConstraints=DER:30:03:01:01:00"], chain=["default"])
     pki.issue("tsa-root", "Throwaway Time-Stamp Root", options=AUTHORITY)
     pki.issue("tsa-intermediate", "Throwaway Time-Stamp CA", "tsa-root", AUTHORITY)
     pki.issue("tsa", "Throwaway time-stamps", "tsa-intermediate", TIME_STAMPING)
