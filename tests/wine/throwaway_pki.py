@@ -9,8 +9,8 @@ import os
 import subprocess
 import threading
 
-from asn1crypto import cms, x509
-from asn1crypto.pem import unarmor
+from asn1crypto import cms, core, x509
+from asn1crypto.pem import armor, unarmor
 
 CODE_SIGNING = ["-addext", "keyUsage=critical,digitalSignature",
                 "-addext", "extendedKeyUsage=codeSigning"]
@@ -91,6 +91,20 @@ def release_pki(folder):
             ("listed", "Listed signer", "intermediate",
              ["-addext", "crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl"])):
         pki.issue(name, subject, issuer, CODE_SIGNING + options, chain=[issuer])
+    # DEFAULT values that DER leaves out: "explicit" encodes `cA FALSE`, its CA `critical FALSE`.
+    pki.issue("default", "Throwaway DEFAULT CA", "root", AUTHORITY)
+    certificate = pki.certificate("default")
+    tbs = certificate["tbs_certificate"]
+    first, *others = tbs["extensions"]
+    tbs["extensions"] = [x509.Extension.load(core.Sequence(contents=first["extn_id"].dump() + (
+        b"\x01\x01\x00" + first["extn_value"].dump())).dump()), *others]
+    certificate["signature_value"] = subprocess.run(
+        ["openssl", "dgst", "-sha256", "-sign", pki.path("root", ".key")], input=tbs.dump(),
+        capture_output=True, check=True).stdout
+    with open(pki.path("default"), "wb") as file:
+        file.write(armor("CERTIFICATE", certificate.dump()))
+    pki.issue("explicit", "Signer with cA FALSE", "default", CODE_SIGNING + [
+        "-addext", "basicConstraints=DER:30:03:01:01:00"], chain=["default"])
     pki.issue("tsa-root", "Throwaway Time-Stamp Root", options=AUTHORITY)
     pki.issue("tsa-intermediate", "Throwaway Time-Stamp CA", "tsa-root", AUTHORITY)
     pki.issue("tsa", "Throwaway time-stamps", "tsa-intermediate", TIME_STAMPING)
