@@ -36,6 +36,8 @@ REBUILD = os.path.join(SOURCE, "tools", "rebuild-release.sh")
 COMPARE = os.path.join(SOURCE, "package", "compare_release.py")
 sys.path.insert(0, os.path.dirname(COMPARE))
 import compare_release  # noqa: E402  (from the package folder, as its own script finds it)
+import release_revocation  # noqa: E402
+import release_signature  # noqa: E402
 
 VERSION = "0.0.1.3"
 SUBSTITUTE_WARNING = "THIS PACKAGE CANNOT UPDATE A REAL CONTROLLER"
@@ -262,6 +264,16 @@ class SubstituteRefusalTest(unittest.TestCase):
             self.assertEqual(os.listdir(output_dir), [])
 
 
+def compare_in_process(env, *argv):
+    """compare_release.main in the environment, its fetches given 3 s instead of 30."""
+    output, errors = io.StringIO(), io.StringIO()
+    with mock.patch.dict(os.environ, env, clear=True), contextlib.redirect_stdout(output), \
+            contextlib.redirect_stderr(errors), mock.patch.object(release_revocation,
+                                                                  "FETCH_DEADLINE", 3):
+        code = compare_release.main(list(argv))
+    return subprocess.CompletedProcess(argv, code, output.getvalue(), errors.getvalue())
+
+
 class SigningTest(UpdaterTestCase):
     """Packages signed with a throwaway certificate, the build's image taken for the maker's; in
     the Wine suite, which runs the signed program."""
@@ -279,6 +291,8 @@ class SigningTest(UpdaterTestCase):
             # As a certificate viewer shows it: colons, capitals.
             pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
                        f"{cls.fingerprint[2:]}\n")
+            pins.writelines(f"{cls.pki.fingerprint(name)}\n" for name in (
+                "listed", "silent", "early", "late", "retired", "enciphering"))
         cls.signed_dir, cls.timestamped_dir, cls.rebuilt = (
             os.path.join(cls.folder, name) for name in ("signed", "timestamped", "rebuilt"))
         cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
@@ -321,11 +335,17 @@ class SigningTest(UpdaterTestCase):
     def test_rebuild_check_accepts_the_signed_release_only_unchanged(self):
         rebuilt, folder = self.rebuilt, lambda name: os.path.join(self.folder, name)
         release_zip = os.path.basename(PACKAGE)
+        authority = self.enterContext(serve_timestamps(self.pki))
         # The forger's zip writer gives the package's bytes unless told otherwise.
         self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
         sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
         signed = "The release is the rebuild, signed: "
-        other, pinned, twin = (self.pki.choice(name) for name in ("other", "signer", "twin"))
+        other, pinned, twin, intermediate, *cross = (self.pki.choice(name) for name in (
+            "other", "signer", "twin", "intermediate", "cross-a", "cross-b"))
+        large = cms.CertificateChoices({"certificate": x509.Certificate({
+            "tbs_certificate": other.chosen["tbs_certificate"],
+            "signature_algorithm": other.chosen["signature_algorithm"],
+            "signature_value": bytes(20000)})})
         off_path = "certificate of /CN=Other trusted signer off its signer path"
 
         def unauthenticated(signer, *attributes):
@@ -363,6 +383,7 @@ class SigningTest(UpdaterTestCase):
                               "this_update": x509.Time({"utc_time": datetime.datetime(
                                   2026, 1, 1, tzinfo=datetime.timezone.utc)})},
             "signature_algorithm": {"algorithm": "sha256_rsa"}, "signature": bytes(256)})})
+        offline = {"ARGB_RELEASE_CRLFILE": self.pki.path("lists")}
         latin1_pins = os.path.join(self.folder, "latin-1 pins")
         with open(latin1_pins, "wb") as file:
             file.write(b"\xe9\n")
@@ -432,16 +453,45 @@ class SigningTest(UpdaterTestCase):
                  "/CN=Other trusted signer, SHA-256"),
                 ("another certificate first", program(signature_edited(
                     lambda data, _: {"certificates": [other, *data["certificates"]]})), off_path),
-                ("1,000 more certificates", program(signature_edited(
-                    lambda data, _: {"certificates": [*data["certificates"], *[other] * 1000]})),
-                 "carries 1002 certificates, more than the 6 a chain has"),
+                ("5 more certificates", program(signature_edited(
+                    lambda data, _: {"certificates": [*data["certificates"], *[other] * 5]})),
+                 "carries 7 certificates, more than the 6 a chain has"),
+                ("a certificate of 20 KB", program(signature_edited(
+                    lambda data, _: {"certificates": [*data["certificates"], large]})),
+                 "a certificate of 20"),
+                ("1,000 signer infos", program(signature_edited(
+                    lambda _, signer: {"signer_infos": [signer] * 1000})),
+                 f"more than the {release_signature.SIGNATURE_CAP} a signature may have"),
+                ("3 digest algorithms", program(signature_edited(lambda data, _: {
+                    "digest_algorithms": [data["digest_algorithms"][0]] * 3})),
+                 "its signature lists 3 digest algorithms, not one"),
+                ("two certificates that sign each other", program(signature_edited(
+                    lambda data, _: {"certificates": [*data["certificates"], *cross]})),
+                 "its signature carries the certificate of /CN=Cross"),
+                ("key encipherment only", program(osslsigncode(*sign, folder("enciphering.p12"))),
+                 "may not sign: its key usage is key_encipherment, without digitalSignature"),
+                ("a revoked intermediate", program(osslsigncode(*sign, folder("retired.p12"))),
+                 "/CN=Retired Code Signing CA is revoked since"),
+                ("a revoked intermediate offline", lambda release: program(osslsigncode(
+                    *sign, folder("retired.p12")))(release) or offline,
+                 "/CN=Retired Code Signing CA is revoked since"),
+                ("revoked after its time-stamp", program(osslsigncode(
+                    *sign, folder("late.p12"), "-ts", authority)),
+                 f"{signed}{release_zip} signed by /CN=Signer revoked late"),
+                ("revoked later, no time-stamp", program(osslsigncode(*sign, folder("late.p12"))),
+                 "/CN=Signer revoked late is revoked since"),
+                ("revoked before its time-stamp", program(osslsigncode(
+                    *sign, folder("early.p12"), "-ts", authority)),
+                 "/CN=Signer revoked early is revoked since"),
+                ("a silent list server", program(osslsigncode(*sign, folder("silent.p12"))),
+                 f"server 127.0.0.1:{self.pki.silent.getsockname()[1]} gave no list within"),
                 ("the root carried too", program(signature_edited(lambda data, _: {
                     "certificates": [*data["certificates"], self.pki.choice("root")]})),
                  f"{signed}{release_zip} signed by /CN=Throwaway signer"),
                 ("the intermediate twice", program(signature_edited(lambda data, _: {
                     "certificates": cms.CertificateSet(contents=b"".join(choice.dump() for choice in
                                                                          [*data["certificates"],
-                                                                          data["certificates"][0]]))
+                                                                          intermediate]))
                 })),
                  "Code Signing CA twice"),
                 ("signer named in other case", program(signature_edited(named(twin))),
@@ -454,7 +504,7 @@ class SigningTest(UpdaterTestCase):
                     named(pinned, pinned))(osslsigncode(*sign, folder("twin.p12"))(data))),
                  "/CN=Twin signer off its signer path"),
                 ("revocation list unreachable", program(osslsigncode(*sign, folder("listed.p12"))),
-                 "does not verify: Faild to get CRL from http://127.0.0.1:9/signer.crl"),
+                 "signature: the revocation list server 127.0.0.1:9 fails: "),
                 ("an OCTET STRING as time-stamp", program(signature_edited(
                     lambda _, signer: unauthenticated(signer, cms.CMSAttribute.load(bytes.fromhex(
                         "3013060a2b060104018237030301310504036e79") + b"any")))),
@@ -471,6 +521,15 @@ class SigningTest(UpdaterTestCase):
                  f"{signed}{release_zip} signed by /CN=Throwaway signer"),
                 ("time-stamped, certificates in another order", program(signature_edited(
                     reordered)), f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                ("time-stamped offline", lambda _: offline,
+                 f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                ("time-stamped, token: 3 digest algorithms", token(lambda data, _: data.__setitem__(
+                    "digest_algorithms", [data["digest_algorithms"][0]] * 3)),
+                 "its time-stamp lists 3 digest algorithms, not one"),
+                ("time-stamped, token: two that sign each other", token(
+                    lambda data, _: data.__setitem__("certificates", [*data["certificates"],
+                                                                      *cross])),
+                 "its time-stamp carries the certificate of /CN=Cross"),
                 ("time-stamped, token: another certificate", token(lambda data, _: data.__setitem__(
                     "certificates", [*data["certificates"], other])), off_path),
                 ("time-stamped, token: a revocation list", token(setter("crls", [crl])),
@@ -486,7 +545,7 @@ class SigningTest(UpdaterTestCase):
                  "its time-stamp's version differs"),
                 ("time-stamped twice", program(signature_edited(
                     lambda _, signer: unauthenticated(signer, *[signer["unsigned_attrs"][0]] * 2))),
-                 "2 time-stamps in 2 attributes, not at most one"),
+                 "2 unauthenticated attributes, not at most one time-stamp"),
                 ("time-stamped, authority untrusted",
                  lambda _: {"ARGB_RELEASE_TIMESTAMP_CAFILE": self.cafile},
                  f"its time-stamp does not verify with {self.cafile}: "),
@@ -550,9 +609,7 @@ class SigningTest(UpdaterTestCase):
                     # Only a toolchain line that this machine lacks is named before the build.
                     self.assertEqual(result.stdout.count("\n"), 0 if accepted else
                                      case.endswith("package"), result.stderr)
-                    result = subprocess.run(
-                        [sys.executable, COMPARE, "compare", release, rebuilt], capture_output=True,
-                        text=True, env=env)
+                    result = compare_in_process(env, "compare", release, rebuilt)
                 output = (result.stdout if accepted else result.stderr).splitlines()
                 self.assertEqual((result.returncode == 0, len(output)), (accepted, 1),
                                  result.stdout + result.stderr)

@@ -7,13 +7,20 @@ import tempfile
 import unittest
 from unittest import mock
 
-from test_package import PACKAGE, REBUILD, osslsigncode, package, read
+from test_package import PACKAGE, REBUILD, SOURCE, osslsigncode, package, read
 from throwaway_pki import release_pki, serve_timestamps
 
 MODULE = os.environ.get("ARGB_WIN_SOFTHSM2_MODULE", "")
 BUILD = os.environ.get("ARGB_WIN_BUILD_DIR", "")
 TO_SIGN = os.path.join(BUILD, "to-sign", "argb-fw-updater.exe")
 KEY, PIN = "pkcs11:token=release;object=signer;type=private", "2468"
+# A PIN planted in the key's URI each way a URI can hold one: it must show nowhere.
+PLANTED = "97531"
+PIN_URIS = {"first": f"pkcs11:pin-value={PLANTED};token=release;object=signer;type=private",
+            "in the query": f"{KEY}?pin-value={PLANTED}",
+            "in capitals amid the path": f"pkcs11:token=release;PIN-VALUE={PLANTED};object=signer",
+            "percent-encoded": f"{KEY}?%70in-%76alue={PLANTED}",
+            "as its source": f"{KEY}?pin-source=file:/{PLANTED}"}
 
 
 class SigningWaysTest(unittest.TestCase):
@@ -41,6 +48,8 @@ class SigningWaysTest(unittest.TestCase):
                              "--so-pin", "13579", "--pin", PIN],
                             tool + ["--keypairgen", "--key-type", "rsa:2048"],
                             tool + ["--read-object", "--type", "pubkey", "-o", path("key.der")],
+                            *[tool[:-1] + ["twice", "--id", key_id, "--keypairgen", "--key-type",
+                                           "ec:prime256v1"] for key_id in ("0a", "0b")],
                             ["openssl", "x509", "-new", "-subj", "/CN=Token signer", "-days", "2",
                              "-force_pubkey", path("key.der"), "-extfile", "/dev/stdin", "-CA",
                              pki.path("intermediate"), "-CAkey", pki.path("intermediate", ".key"),
@@ -50,6 +59,13 @@ class SigningWaysTest(unittest.TestCase):
             file.write(f"{pki.fingerprint('signer')}\n{pki.fingerprint('token')}\n")
         cls.token_way = dict(SIGNING_KEY=KEY, SIGNING_PKCS11_MODULE=MODULE,
                              SIGNING_CERTIFICATES=pki.bundle("chain", "token", "intermediate"))
+        # What the package step runs, written down: no PIN may show on a command line.
+        cls.commands = path("commands")
+        for tool, real in (("python", "/usr/bin/python3"), ("osslsigncode", "osslsigncode")):
+            with open(path(tool), "w", encoding="ascii") as file:
+                file.write(f'#!/bin/sh\necho "$0 $*" >> "{cls.commands}"\nexec {real} "$@"\n')
+            os.chmod(path(tool), 0o755)
+        cls.recorded = dict(PYTHON=path("python"), OSSLSIGNCODE=path("osslsigncode"))
         with serve_timestamps(pki) as url:
             cls.token = package(path("token release"), PIN, SIGNING_TIMESTAMP_URL=url,
                                 IMAGE_IS_SUBSTITUTE="OFF", **cls.token_way)
@@ -87,11 +103,37 @@ class SigningWaysTest(unittest.TestCase):
                 ("no such token", PIN, dict(token, SIGNING_KEY=KEY.replace("=rel", "=x")),
                  "no token that ARGB_SIGNING_KEY names is present"),
                 ("another key's certificate", PIN, dict(token, SIGNING_CERTIFICATES=other_key),
-                 f"ARGB_SIGNING_CERTIFICATES={other_key} are not the key's")):
+                 f"ARGB_SIGNING_CERTIFICATES={other_key} are not the key's"),
+                ("two keys under one label", PIN, dict(token, SIGNING_KEY=KEY.replace(
+                    "signer", "twice")), "ARGB_SIGNING_KEY names 2 keys of the token: add the id="),
+                *[(f"a PIN {way}", PIN, dict(token, SIGNING_KEY=uri),
+                   "ARGB_SIGNING_KEY holds a PIN: leave it out") for way, uri in PIN_URIS.items()]):
             with self.subTest(case):
                 output_dir = os.path.join(self.folder, case)
-                result = package(output_dir, pin, IMAGE_IS_SUBSTITUTE="OFF", **way)
+                result = package(output_dir, pin, IMAGE_IS_SUBSTITUTE="OFF", **self.recorded, **way)
                 lines = [line for line in result.stderr.splitlines() if "Not packaging" in line]
-                self.assertEqual((len(lines), expected in "".join(lines), os.listdir(output_dir)),
-                                 (1, True, ["_CPack_Packages"]), result.stderr)
+                told = result.stdout + result.stderr + read(self.commands).decode()
+                self.assertEqual((len(lines), expected in "".join(lines), os.listdir(output_dir),
+                                  PLANTED in told), (1, True, ["_CPack_Packages"], False),
+                                 result.stderr)
+
+    def test_a_pin_in_the_key_is_refused_at_configure_and_left_in_no_file(self):
+        build = os.path.join(self.folder, "configured")
+        configure = ["cmake", "-S", SOURCE, "-B", build, "-G", "Ninja", "--toolchain",
+                     os.path.join(SOURCE, "cmake", "toolchain-x86_64-w64-mingw32.cmake"),
+                     "-DPython3_EXECUTABLE=/usr/bin/python3", "-DARGB_ALLOW_SUBSTITUTE_PACKAGE=ON"]
+        subprocess.run(configure, check=True, capture_output=True)
+        for way, uri in PIN_URIS.items():
+            with self.subTest(way):
+                # As a configure that let the PIN pass wrote them.
+                for name in ("CPackConfig.cmake", "CPackSourceConfig.cmake"):
+                    with open(os.path.join(build, name), "a", encoding="ascii") as file:
+                        file.write(f'set(CPACK_ARGB_SIGNING_KEY "{uri}")\n')
+                result = subprocess.run(configure + [f"-DARGB_SIGNING_KEY={uri}"],
+                                        capture_output=True, text=True)
+                holding = [os.path.join(folder, name) for folder, _, names in os.walk(build)
+                           for name in names if PLANTED.encode() in read(os.path.join(folder, name))]
+                self.assertEqual((result.returncode != 0, result.stderr.count("holds a PIN"),
+                                  PLANTED in result.stdout + result.stderr, holding),
+                                 (True, 1, False, []), result.stderr)
 

@@ -1,16 +1,22 @@
 """A throwaway PKI shaped like the one a real release meets: a root that only the user's CA file
 holds, an intermediate that the signature carries, code-signing leaves under it; a time-stamp
-authority under a root and an intermediate of its own, served by openssl ts on 127.0.0.1."""
+authority under a root and an intermediate of its own, served by openssl ts on 127.0.0.1; the
+revocation lists the certificates name, served on 127.0.0.1 too."""
 
 import contextlib
+import datetime
+import functools
 import hashlib
 import http.server
 import os
+import socket
 import subprocess
 import threading
 
 from asn1crypto import cms, x509
 from asn1crypto.pem import unarmor
+from cryptography import x509 as keys
+from cryptography.hazmat.primitives import hashes, serialization
 
 CODE_SIGNING = ["-addext", "keyUsage=critical,digitalSignature",
                 "-addext", "extendedKeyUsage=codeSigning"]
@@ -18,6 +24,11 @@ AUTHORITY = ["-addext", "basicConstraints=critical,CA:TRUE",
              "-addext", "keyUsage=critical,keyCertSign,cRLSign"]
 TIME_STAMPING = ["-addext", "keyUsage=critical,digitalSignature",
                  "-addext", "extendedKeyUsage=critical,timeStamping"]
+NOW = datetime.datetime.now(datetime.timezone.utc)
+
+
+def listed_at(url):
+    return ["-addext", f"crlDistributionPoints=URI:{url}"]
 
 
 def read(path):
@@ -72,28 +83,91 @@ class Pki:
     def fingerprint(self, name):
         return hashlib.sha256(self.certificate(name).dump()).hexdigest()
 
+    def revocation_list(self, issuer, revoked=()):
+        """The issuer's current list of the (name, time) certificates revoked, as <issuer>.crl in
+        DER, which serve_folder() serves; returns it in PEM."""
+        def load(name):
+            return keys.load_pem_x509_certificate(read(self.path(name)))
+        crl = keys.CertificateRevocationListBuilder().issuer_name(load(issuer).subject).last_update(
+            NOW - datetime.timedelta(hours=1)).next_update(NOW + datetime.timedelta(days=2))
+        for name, when in revoked:
+            crl = crl.add_revoked_certificate(keys.RevokedCertificateBuilder().serial_number(
+                load(name).serial_number).revocation_date(when).build())
+        crl = crl.sign(serialization.load_pem_private_key(read(self.path(issuer, ".key")), None),
+                       hashes.SHA256())
+        with open(self.path(issuer, ".crl"), "wb") as file:
+            file.write(crl.public_bytes(serialization.Encoding.DER))
+        return crl.public_bytes(serialization.Encoding.PEM)
+
+
+def serve_folder(folder):
+    """The folder's files over http on 127.0.0.1, for the life of the process."""
+    handler = functools.partial(type("Lists", (http.server.SimpleHTTPRequestHandler,), {
+        "log_message": lambda *_: None}), directory=folder)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return f"http://127.0.0.1:{server.server_port}"
+
+
+def silent_server():
+    """A server that takes connections and never answers: the kernel accepts them for it."""
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(16)
+    return silent
+
 
 def release_pki(folder):
     """The PKI of the signing tests: "signer" (pinned by the tests) and "other" under the code
     intermediate; "twin" with the signer's serial under an intermediate whose name is the first
     one's in capitals (OpenSSL matches names regardless of case); "listed", which names a revocation
-    list nobody serves; "tsa" under the time-stamp intermediate. CA files: "trusted" (the code
-    root), "tsa-trusted" (the time-stamp root)."""
+    list nobody serves, "silent" one at a server that never answers; "early" and "late", revoked
+    by the intermediate a day before and an hour after now; "retired" under an intermediate that
+    the root revoked; "enciphering", whose key may only encipher; "tsa" under the time-stamp
+    intermediate; "cross-a" and "cross-b", which name and sign each other. The intermediates and
+    the authority name their lists, served from the folder; "lists" holds them all in PEM. CA files:
+    "trusted" (the code root), "tsa-trusted" (the time-stamp root)."""
     pki = Pki(folder)
+    lists, pki.silent = serve_folder(folder), silent_server()
     pki.issue("root", "Throwaway Root CA", options=AUTHORITY)
-    for name, subject in (("intermediate", "Throwaway Code Signing CA"),
-                          ("twin-intermediate", "THROWAWAY CODE SIGNING CA")):
-        pki.issue(name, subject, "root", AUTHORITY)
+    for name, subject, options in (
+            ("intermediate", "Throwaway Code Signing CA", listed_at(f"{lists}/root.crl")),
+            ("twin-intermediate", "THROWAWAY CODE SIGNING CA", []),
+            ("retired-intermediate", "Retired Code Signing CA", listed_at(f"{lists}/root.crl"))):
+        pki.issue(name, subject, "root", AUTHORITY + options)
+    in_list = listed_at(f"{lists}/intermediate.crl")
     for name, subject, issuer, options in (
             ("signer", "Throwaway signer", "intermediate", ["-set_serial", "4242"]),
             ("other", "Other trusted signer", "intermediate", []),
             ("twin", "Twin signer", "twin-intermediate", ["-set_serial", "4242"]),
-            ("listed", "Listed signer", "intermediate",
-             ["-addext", "crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl"])):
-        pki.issue(name, subject, issuer, CODE_SIGNING + options, chain=[issuer])
+            ("listed", "Listed signer", "intermediate", listed_at("http://127.0.0.1:9/signer.crl")),
+            ("silent", "Silently listed signer", "intermediate", listed_at(
+                f"http://127.0.0.1:{pki.silent.getsockname()[1]}/signer.crl")),
+            ("early", "Signer revoked early", "intermediate", in_list),
+            ("late", "Signer revoked late", "intermediate", in_list),
+            ("retired", "Signer under a retired CA", "retired-intermediate", []),
+            ("enciphering", "Enciphering signer", "intermediate", [
+                "-addext", "keyUsage=critical,keyEncipherment", "-addext",
+                "extendedKeyUsage=codeSigning"])):
+        pki.issue(name, subject, issuer, (CODE_SIGNING if name != "enciphering" else []) + options,
+                  chain=[issuer])
     pki.issue("tsa-root", "Throwaway Time-Stamp Root", options=AUTHORITY)
-    pki.issue("tsa-intermediate", "Throwaway Time-Stamp CA", "tsa-root", AUTHORITY)
-    pki.issue("tsa", "Throwaway time-stamps", "tsa-intermediate", TIME_STAMPING)
+    pki.issue("tsa-intermediate", "Throwaway Time-Stamp CA", "tsa-root",
+              AUTHORITY + listed_at(f"{lists}/tsa-root.crl"))
+    pki.issue("tsa", "Throwaway time-stamps", "tsa-intermediate",
+              TIME_STAMPING + listed_at(f"{lists}/tsa-intermediate.crl"))
+    pki.issue("cross-b", "Cross B", options=AUTHORITY)
+    pki.issue("cross-a", "Cross A", "cross-b", AUTHORITY)
+    subprocess.run(["openssl", "req", "-new", "-key", pki.path("cross-b", ".key"), "-subj",
+                    "/CN=Cross B", "-days", "2", "-CA", pki.path("cross-a"), "-CAkey",
+                    pki.path("cross-a", ".key"), "-out", pki.path("cross-b"), *AUTHORITY],
+                   check=True, capture_output=True)
+    with open(pki.path("lists"), "wb") as file:
+        file.write(pki.revocation_list("root", [("retired-intermediate", NOW)]) +
+                   pki.revocation_list("intermediate", [
+                       ("early", NOW - datetime.timedelta(days=1)),
+                       ("late", NOW + datetime.timedelta(hours=1))]) +
+                   pki.revocation_list("tsa-root") + pki.revocation_list("tsa-intermediate"))
     pki.bundle("trusted", "root")
     pki.bundle("tsa-trusted", "tsa-root")
     return pki
