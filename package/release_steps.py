@@ -195,8 +195,9 @@ def signing_way(args):
               ("PIN locked", "the token's PIN is locked"),
               ("Unable to load module", f"{module} cannot be loaded"),
               ("No matching initialized token", "no token that ARGB_SIGNING_KEY names is present"),
-              *([("key values mismatch", f"ARGB_SIGNING_KEY names {named} keys of the token: "
-                                         f"add the id= of the one that signs")] * (named > 1)),
+              *([("consistency of a private key", f"ARGB_SIGNING_KEY names {named} keys of the "
+                                                  f"token: add the id= of the one that signs")] *
+                (named > 1)),
               ("key values mismatch", f"the certificates of {certificates} are not the key's"),
               ("private key was not found", "the token holds no private key that "
                                             "ARGB_SIGNING_KEY names"))
