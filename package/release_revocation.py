@@ -8,7 +8,6 @@ time-stamp, it is refused."""
 import datetime
 import threading
 import time
-import urllib.error
 import urllib.parse
 import urllib.request
 
@@ -34,11 +33,8 @@ def name(certificate):
 
 
 def distribution_points(certificate):
-    try:
-        points = certificate.extensions.get_extension_for_class(keys.CRLDistributionPoints).value
-    except keys.ExtensionNotFound:
-        return []
-    return [general.value for point in points for general in point.full_name or []
+    return [general.value for point in extension(certificate, keys.CRLDistributionPoints) or []
+            for general in point.full_name or []
             if isinstance(general, keys.UniformResourceIdentifier)]
 
 
@@ -68,15 +64,16 @@ class Fetcher:
     def get(self, url, answer):
         try:
             with self.opener.open(url, timeout=max(self.deadline - time.monotonic(), 0.1)) as reply:
-                data = b""
+                data = bytearray()
                 while len(data) <= LIST_CAP and time.monotonic() < self.deadline:
                     chunk = reply.read(65536)
                     if not chunk:
                         break
                     data += chunk
-            answer["data"] = data
-        except (OSError, ValueError, urllib.error.URLError) as error:
-            answer["error"] = str(getattr(error, "reason", error))
+            answer["data"] = bytes(data)
+        # A server's answer may break the reading anywhere: still one line.
+        except Exception as error:
+            answer["error"] = str(getattr(error, "reason", error)) or type(error).__name__
 
     def fetch(self, url):
         if self.deadline is None:
@@ -101,26 +98,70 @@ class Fetcher:
             return lists_in(data)
 
 
+def extension(holder, kind):
+    try:
+        return holder.extensions.get_extension_for_class(kind).value
+    except keys.ExtensionNotFound:
+        return None
+
+
+def covers(crl, certificate):
+    """Whether the list is complete for the certificate: a delta list, a list of some reasons
+    only, of another authority's certificates or of another kind of certificate, or one with a
+    critical extension unknown here, cannot tell that it is not revoked."""
+    if extension(crl, keys.DeltaCRLIndicator) or any(
+            item.critical and isinstance(item.value, keys.UnrecognizedExtension)
+            for item in crl.extensions):
+        return False
+    scope = extension(crl, keys.IssuingDistributionPoint)
+    if scope is None:
+        return True
+    authority = getattr(extension(certificate, keys.BasicConstraints), "ca", False)
+    names = {general.value for general in scope.full_name or []
+             if isinstance(general, keys.UniformResourceIdentifier)}
+    return not (scope.only_some_reasons or scope.indirect_crl or
+                scope.only_contains_attribute_certs or
+                (scope.only_contains_user_certs and authority) or
+                (scope.only_contains_ca_certs and not authority) or
+                (names and not names & set(distribution_points(certificate))))
+
+
+def signed_by(crl, issuer, certificate):
+    """Whether the issuer's key signed the list and it judges the certificate."""
+    try:
+        return crl.issuer == issuer.subject and crl.is_signature_valid(
+            issuer.public_key()) and covers(crl, certificate)
+    except (ValueError, TypeError):
+        return False
+
+
 def issuers_lists(certificate, issuer, offline, fetcher, crlfile):
     """The lists of the certificate's issuer, signed by its key: from the file offline, else from
-    the distribution points the certificate names."""
+    the first distribution point the certificate names that serves one."""
     points = distribution_points(certificate)
     if offline is not None:
-        found = [crl for crl in offline if crl.issuer == issuer.subject and
-                 crl.is_signature_valid(issuer.public_key())]
+        found = [crl for crl in offline if signed_by(crl, issuer, certificate)]
         if points and not found:
-            raise Refused(f"{crlfile} (ARGB_RELEASE_CRLFILE) holds no revocation list of "
+            raise Refused(f"{crlfile} (ARGB_RELEASE_CRLFILE) holds no complete revocation list of "
                           f"{name(issuer)} for {name(certificate)}, which names one")
         return found
+    fault = None
     for url in points:
         if not url.lower().startswith("http://"):
-            raise Refused(f"{name(certificate)} names its revocation list at {url[:80]}, which "
-                          f"this check does not fetch: give it in ARGB_RELEASE_CRLFILE")
-        found = [crl for crl in fetcher.fetch(url) if crl.issuer == issuer.subject and
-                 crl.is_signature_valid(issuer.public_key())]
-        if not found:
-            raise Refused(f"{url[:80]} serves no revocation list signed by {name(issuer)}")
-        return found
+            fault = Refused(f"{name(certificate)} names its revocation list at {url[:80]}, which "
+                            f"this check does not fetch: give it in ARGB_RELEASE_CRLFILE")
+            continue
+        try:
+            found = [crl for crl in fetcher.fetch(url) if signed_by(crl, issuer, certificate)]
+        except Refused as refusal:
+            fault = refusal
+            continue
+        if found:
+            return found
+        fault = Refused(f"{url[:80]} serves no complete revocation list signed by "
+                        f"{name(issuer)}")
+    if fault:
+        raise fault
     return []
 
 
@@ -150,7 +191,7 @@ def judge_revocation(paths, at, crlfile):
                                   f"{crl.next_update or 'no date'})")
                 entry = crl.get_revoked_certificate_by_serial_number(certificate.serial_number)
                 if entry and (at is None or entry.revocation_date <= at):
-                    when = f", at or before its time-stamp of {at:%Y-%m-%d %H:%M:%S}" if at else \
-                        " and it has no time-stamp"
+                    when = (f", at or before its time-stamp of {at:%Y-%m-%d %H:%M:%S} UTC" if at
+                            else " and it has no time-stamp")
                     raise Refused(f"{what}: {name(certificate)} is revoked since "
                                   f"{entry.revocation_date:%Y-%m-%d %H:%M:%S} UTC{when}")

@@ -2,7 +2,9 @@
 
 osslsigncode verifies; asn1crypto reads the PKCS#7 structure, and the signature is built again from
 the parts that the signer's key signed, its time-stamp token likewise from the parts that the
-authority's key signed, so that nothing else can ride along in the released bytes.
+authority's key signed, so that nothing else can ride along in the released bytes. Sizes and counts
+are bounded before anything is read, and revocation (release_revocation) is judged last, so that
+only a signature that holds in every other way waits for a server.
 """
 
 import hashlib
@@ -108,7 +110,8 @@ def osslsigncode(*argv):
         return subprocess.run(["osslsigncode"] + list(argv), capture_output=True, text=True,
                               errors="replace", timeout=OSSLSIGNCODE_TIMEOUT)
     except subprocess.TimeoutExpired:
-        raise Differs(f"osslsigncode {argv[0]} did not end within {OSSLSIGNCODE_TIMEOUT} s") from None
+        raise Differs(f"osslsigncode {argv[0]} did not end within {OSSLSIGNCODE_TIMEOUT} s") \
+            from None
 
 
 def reason(result):
@@ -473,8 +476,8 @@ def judge_signature(program, rebuilt, where, work, trust):
     pins_path, pins = pinned_fingerprints()
     # The signed program is the rebuilt one, its signature and at most 8 bytes of padding.
     if len(program) - len(rebuilt) > SIGNATURE_CAP + 16:
-        raise Differs(f"{where} is {len(program) - len(rebuilt)} bytes longer than the rebuilt one, "
-                      f"more than the {SIGNATURE_CAP} a signature may have")
+        raise Differs(f"{where} is {len(program) - len(rebuilt)} bytes longer than the rebuilt "
+                      f"one, more than the {SIGNATURE_CAP} a signature may have")
     signed, unsigned = os.path.join(work, "signed.exe"), os.path.join(work, "unsigned.exe")
     signature = os.path.join(work, "signature.p7")
     for path, data in ((signed, program), (unsigned, rebuilt)):

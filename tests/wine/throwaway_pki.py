@@ -1,7 +1,6 @@
 """A throwaway PKI shaped like the one a real release meets: a root that only the user's CA file
 holds, an intermediate that the signature carries, code-signing leaves under it; a time-stamp
-authority under a root and an intermediate of its own, served by openssl ts on 127.0.0.1; the
-revocation lists the certificates name, served on 127.0.0.1 too."""
+authority under a root and an intermediate of its own, served by openssl ts on 127.0.0.1."""
 
 import contextlib
 import datetime
@@ -84,15 +83,13 @@ class Pki:
         return hashlib.sha256(self.certificate(name).dump()).hexdigest()
 
     def revocation_list(self, issuer, revoked=()):
-        """The issuer's current list of the (name, time) certificates revoked, as <issuer>.crl in
-        DER, which serve_folder() serves; returns it in PEM."""
-        def load(name):
-            return keys.load_pem_x509_certificate(read(self.path(name)))
-        crl = keys.CertificateRevocationListBuilder().issuer_name(load(issuer).subject).last_update(
-            NOW - datetime.timedelta(hours=1)).next_update(NOW + datetime.timedelta(days=2))
+        """The issuer's list of the (name, time) revoked, in <issuer>.crl (DER); returns its PEM."""
+        crl = keys.CertificateRevocationListBuilder().issuer_name(keys.load_pem_x509_certificate(
+            read(self.path(issuer))).subject).last_update(NOW - datetime.timedelta(hours=1))
         for name, when in revoked:
             crl = crl.add_revoked_certificate(keys.RevokedCertificateBuilder().serial_number(
-                load(name).serial_number).revocation_date(when).build())
+                self.certificate(name).serial_number).revocation_date(when).build())
+        crl = crl.next_update(NOW + datetime.timedelta(days=2))
         crl = crl.sign(serialization.load_pem_private_key(read(self.path(issuer, ".key")), None),
                        hashes.SHA256())
         with open(self.path(issuer, ".crl"), "wb") as file:
@@ -102,33 +99,24 @@ class Pki:
 
 def serve_folder(folder):
     """The folder's files over http on 127.0.0.1, for the life of the process."""
-    handler = functools.partial(type("Lists", (http.server.SimpleHTTPRequestHandler,), {
-        "log_message": lambda *_: None}), directory=folder)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(type(
+        "Lists", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *_: None}),
+        directory=folder))
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return f"http://127.0.0.1:{server.server_port}"
-
-
-def silent_server():
-    """A server that takes connections and never answers: the kernel accepts them for it."""
-    silent = socket.socket()
-    silent.bind(("127.0.0.1", 0))
-    silent.listen(16)
-    return silent
 
 
 def release_pki(folder):
     """The PKI of the signing tests: "signer" (pinned by the tests) and "other" under the code
     intermediate; "twin" with the signer's serial under an intermediate whose name is the first
     one's in capitals (OpenSSL matches names regardless of case); "listed", which names a revocation
-    list nobody serves, "silent" one at a server that never answers; "early" and "late", revoked
-    by the intermediate a day before and an hour after now; "retired" under an intermediate that
-    the root revoked; "enciphering", whose key may only encipher; "tsa" under the time-stamp
-    intermediate; "cross-a" and "cross-b", which name and sign each other. The intermediates and
-    the authority name their lists, served from the folder; "lists" holds them all in PEM. CA files:
-    "trusted" (the code root), "tsa-trusted" (the time-stamp root)."""
+    list nobody serves, "silent" one that a server never answers; "early", "late", "retired" and
+    "enciphering" as their subjects say; "tsa" under the time-stamp intermediate; "cross-a" and
+    "cross-b", which sign each other; "lists", every list. CA files: "trusted" (the code root),
+    "tsa-trusted" (the time-stamp root)."""
     pki = Pki(folder)
-    lists, pki.silent = serve_folder(folder), silent_server()
+    # The kernel takes the silent server's connections; nothing ever answers them.
+    lists, pki.silent = serve_folder(folder), socket.create_server(("127.0.0.1", 0))
     pki.issue("root", "Throwaway Root CA", options=AUTHORITY)
     for name, subject, options in (
             ("intermediate", "Throwaway Code Signing CA", listed_at(f"{lists}/root.crl")),
@@ -143,14 +131,13 @@ def release_pki(folder):
             ("listed", "Listed signer", "intermediate", listed_at("http://127.0.0.1:9/signer.crl")),
             ("silent", "Silently listed signer", "intermediate", listed_at(
                 f"http://127.0.0.1:{pki.silent.getsockname()[1]}/signer.crl")),
-            ("early", "Signer revoked early", "intermediate", in_list),
-            ("late", "Signer revoked late", "intermediate", in_list),
-            ("retired", "Signer under a retired CA", "retired-intermediate", []),
-            ("enciphering", "Enciphering signer", "intermediate", [
-                "-addext", "keyUsage=critical,keyEncipherment", "-addext",
-                "extendedKeyUsage=codeSigning"])):
-        pki.issue(name, subject, issuer, (CODE_SIGNING if name != "enciphering" else []) + options,
-                  chain=[issuer])
+            ("early", "Signer revoked a day before now", "intermediate", in_list),
+            ("late", "Signer revoked an hour after now", "intermediate", in_list),
+            ("retired", "Signer under a CA that its root revoked", "retired-intermediate", []),
+            ("enciphering", "Signer whose key may only encipher", "intermediate", [])):
+        pki.issue(name, subject, issuer, [option.replace("digitalSignature", "keyEncipherment") if
+                                          name == "enciphering" else option
+                                          for option in CODE_SIGNING + options], chain=[issuer])
     pki.issue("tsa-root", "Throwaway Time-Stamp Root", options=AUTHORITY)
     pki.issue("tsa-intermediate", "Throwaway Time-Stamp CA", "tsa-root",
               AUTHORITY + listed_at(f"{lists}/tsa-root.crl"))
