@@ -41,7 +41,11 @@ def distribution_points(certificate):
 def lists_in(data):
     """The revocation lists of PEM bytes; one that cannot be read is left out."""
     found = []
-    for kind, _, der in pem.unarmor(data, multiple=True):
+    try:
+        blocks = list(pem.unarmor(data, multiple=True))
+    except ValueError:
+        return []
+    for kind, _, der in blocks:
         if kind == "X509 CRL":
             try:
                 found.append(keys.load_der_x509_crl(der))
@@ -78,7 +82,7 @@ class Fetcher:
     def fetch(self, url):
         if self.deadline is None:
             self.deadline = time.monotonic() + FETCH_DEADLINE
-        server = urllib.parse.urlsplit(url).netloc or url
+        server = (urllib.parse.urlsplit(url).netloc or url)[:80]
         answer = {}
         # A thread bounds even a name lookup, which no socket timeout covers.
         thread = threading.Thread(target=self.get, args=(url, answer), daemon=True)

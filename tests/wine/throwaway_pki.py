@@ -98,12 +98,14 @@ class Pki:
 
 
 def serve_folder(folder):
-    """The folder's files over http on 127.0.0.1, for the life of the process."""
+    """The folder's files over http on 127.0.0.1, and a server whose connections the kernel takes
+    and nothing ever answers, both for the life of the process."""
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(type(
         "Lists", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *_: None}),
         directory=folder))
+    server.silent = socket.create_server(("127.0.0.1", 0))
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    return f"http://127.0.0.1:{server.server_port}"
+    return f"http://127.0.0.1:{server.server_port}", server.silent
 
 
 def release_pki(folder):
@@ -115,8 +117,7 @@ def release_pki(folder):
     "cross-b", which sign each other; "lists", every list. CA files: "trusted" (the code root),
     "tsa-trusted" (the time-stamp root)."""
     pki = Pki(folder)
-    # The kernel takes the silent server's connections; nothing ever answers them.
-    lists, pki.silent = serve_folder(folder), socket.create_server(("127.0.0.1", 0))
+    lists, pki.silent = serve_folder(folder)
     pki.issue("root", "Throwaway Root CA", options=AUTHORITY)
     for name, subject, options in (
             ("intermediate", "Throwaway Code Signing CA", listed_at(f"{lists}/root.crl")),
