@@ -2,6 +2,13 @@
 # program, and after, to write the zip again in a fixed form with SHA256SUMS beside it
 # (release_steps.py says how).
 
+# A configuration written by hand or by an older version may hold a PIN: never on a command line.
+include("${CMAKE_CURRENT_LIST_DIR}/KeyPin.cmake")
+argb_key_holds_pin("${CPACK_ARGB_SIGNING_KEY}" key_holds_pin)
+if(key_holds_pin)
+  message(FATAL_ERROR " Not packaging: ${ARGB_KEY_PIN_REFUSAL}")
+endif()
+
 # The field check's zip of an earlier run goes first, so that a failed step leaves none behind.
 if(NOT CPACK_PACKAGE_FILES AND CPACK_ARGB_FIELD_CHECK_ZIP)
   file(REMOVE "${CPACK_PACKAGE_DIRECTORY}/${CPACK_ARGB_FIELD_CHECK_ZIP}")

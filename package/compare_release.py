@@ -311,8 +311,9 @@ def main(argv=None):
                              "ARGB_RELEASE_TIMESTAMP_CAFILE); without, a time-stamped signature "
                              "is refused")
     parser.add_argument("--crlfile", default=os.environ.get("ARGB_RELEASE_CRLFILE") or None,
-                        help="revocation lists in PEM form, for a check offline (default: "
-                             "ARGB_RELEASE_CRLFILE, else those the certificates name, fetched)")
+                        help="revocation lists in PEM form, for a check offline, the only ones "
+                             "used then (default: ARGB_RELEASE_CRLFILE, else those the "
+                             "certificates name, fetched over http within 30 s in all)")
     args = parser.parse_args(argv)
     try:
         if args.step == "before":

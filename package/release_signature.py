@@ -2,7 +2,9 @@
 
 osslsigncode verifies; asn1crypto reads the PKCS#7 structure, and the signature is built again from
 the parts that the signer's key signed, its time-stamp token likewise from the parts that the
-authority's key signed, so that nothing else can ride along in the released bytes.
+authority's key signed, so that nothing else can ride along in the released bytes. Sizes and counts
+are bounded before anything is read, and revocation (release_revocation) is judged last, so that
+only a signature that holds in every other way waits for a server.
 """
 
 import hashlib
@@ -11,11 +13,12 @@ import re
 import subprocess
 
 from asn1crypto import cms, core, pem, tsp, x509
-from cryptography import exceptions
+from cryptography import exceptions, x509 as keys
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
 from release_inputs import TRUST_VARIABLES, contents
+from release_revocation import Refused, judge_revocation
 
 # The SHA-256 fingerprints of the maker's signing certificates; ARGB_RELEASE_SIGNERS names another
 # file of the same form.
@@ -39,6 +42,15 @@ READING_FAULTS = (ValueError, TypeError, KeyError, IndexError, AttributeError, O
 # The hashes a certificate's signature may be made with.
 CERTIFICATE_HASHES = {"sha1": hashes.SHA1, "sha256": hashes.SHA256, "sha384": hashes.SHA384,
                       "sha512": hashes.SHA512}
+# A real certificate, even RSA-4096 with many extensions, stays far below this many bytes.
+CERTIFICATE_CAP = 16384
+# All a signature may hold: both chains at their caps, the token's attribute certificate, and the
+# attributes, names and values around them. A larger one is refused before it is read.
+SIGNATURE_CAP = 2 * MAX_CERTIFICATES * CERTIFICATE_CAP + ATTRIBUTE_CERTIFICATE_CAP + 65536
+# osslsigncode fetches nothing here (-ignore-crl); this only ends a run that hangs.
+OSSLSIGNCODE_TIMEOUT = 60
+# The system's bundle, which osslsigncode trusts when no CA file is named.
+SYSTEM_CA_FILE = "/etc/ssl/certs/ca-certificates.crt"
 # A name quoted from a release in a refusal line is cut to this many characters.
 NAME_CAP = 80
 # An OpenSSL error line: id:error:code:library:function:reason:file:line:data
@@ -101,8 +113,12 @@ def pinned_fingerprints():
 
 
 def osslsigncode(*argv):
-    return subprocess.run(["osslsigncode"] + list(argv), capture_output=True, text=True,
-                          errors="replace")
+    try:
+        return subprocess.run(["osslsigncode"] + list(argv), capture_output=True, text=True,
+                              errors="replace", timeout=OSSLSIGNCODE_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise Differs(f"osslsigncode {argv[0]} did not end within {OSSLSIGNCODE_TIMEOUT} s") \
+            from None
 
 
 def reason(result):
@@ -349,6 +365,24 @@ def signer_parts(signer, where):
         raise Differs(f"{where}'s signer info cannot be read") from None
 
 
+def bounded(signed_data, where):
+    """Refuses, from the headers alone, the counts that no real signature has: one digest
+    algorithm, one SignerInfo, at most one unsigned attribute, certificates of a real size."""
+    algorithms, signers = len(signed_data["digest_algorithms"]), len(signed_data["signer_infos"])
+    if algorithms > 1:
+        raise Differs(f"{where} lists {algorithms} digest algorithms, not one")
+    if signers != 1:
+        raise Differs(f"{where} has {signers} signers, not one")
+    unsigned = len(signed_data["signer_infos"][0]["unsigned_attrs"] or [])
+    if unsigned > 1:
+        raise Differs(f"{where} carries {unsigned} unauthenticated attributes, not at most one "
+                      f"time-stamp")
+    for choice in signed_data["certificates"] or []:
+        if len(choice.contents) > CERTIFICATE_CAP:
+            raise Differs(f"{where} carries a certificate of {len(choice.contents)} bytes, more "
+                          f"than the {CERTIFICATE_CAP} of a real one")
+
+
 class Token:
     """An RFC 3161 time-stamp token: a signature of its own over its TSTInfo."""
 
@@ -360,6 +394,7 @@ class Token:
             if info["content_type"].native != "signed_data" or \
                     self.signed_data["encap_content_info"]["content_type"].dotted != TST_INFO:
                 raise ValueError
+            bounded(self.signed_data, self.where)
             self.choices = carried(self.signed_data, self.where, attributes=1)
             self.content = self.signed_data["encap_content_info"]["content"].__bytes__()
             tsp.TSTInfo.load(self.content, strict=True)
@@ -422,6 +457,7 @@ def structure(der, where):
         signed_data = info["content"]
         if info["content_type"].native != "signed_data":
             raise ValueError
+        bounded(signed_data, f"{where}: its signature")
         certificates = [choice.chosen for choice in carried(signed_data, f"{where}: its signature")]
         content = signed_data["encap_content_info"]["content"].parsed.untag()
         signers = signed_data["signer_infos"]
@@ -509,6 +545,64 @@ def first_difference(released, rebuilt, owner="its"):
     return f"{owner} signer's {name.replace('_', ' ')}" if name else f"{owner} encoding"
 
 
+def check_key_usage(signer, where):
+    """A certificate that states its key usage must allow digital signatures to sign code."""
+    usage = signer.key_usage_value
+    if usage is not None and "digital_signature" not in usage.native:
+        raise Differs(f"{where}: its signer {subject(signer)} may not sign: its key usage is "
+                      f"{', '.join(sorted(usage.native))}, without digitalSignature")
+
+
+def trusted(path):
+    """The certificates of a CA file, the system's bundle where none is named."""
+    blocks = pem.unarmor(user_file(path or SYSTEM_CA_FILE, f"the CA file {path}"), multiple=True)
+    return [x509.Certificate.load(der) for kind, _, der in blocks if kind == "CERTIFICATE"]
+
+
+def completed(path, anchors, where):
+    """The path from its signer up to a self-signed certificate, or as far as the trusted
+    certificates reach: each the issuer of the one before it by name and key."""
+    path = list(path)
+    while not issued_by(path[-1], path[-1], where) and len(path) <= MAX_CERTIFICATES:
+        issuer = next((anchor for anchor in anchors if issued_by(path[-1], anchor, where)), None)
+        if issuer is None:
+            break
+        path.append(issuer)
+    return path
+
+
+def loaded(certificates, where):
+    """The certificates in python3-cryptography's form, for their names, serials, keys and
+    extensions. It refuses DEFAULT values that DER leaves out, which an issuer may have signed in:
+    such a certificate, its signature already checked over its own bytes, is read in DER."""
+    found = []
+    for certificate in certificates:
+        try:
+            found.append(keys.load_der_x509_certificate(certificate.dump()))
+        except ValueError:
+            try:
+                found.append(keys.load_der_x509_certificate(
+                    x509.Certificate.load(certificate.dump()).dump(force=True)))
+            except ValueError as error:
+                raise Differs(f"{where}: the certificate of {subject(certificate)} cannot be "
+                              f"read for its revocation: {error}") from None
+    return found
+
+
+def check_revocation(path, token, trust, where):
+    """Every certificate of the signer's path and of the time-stamp authority's, completed from
+    the CA files, judged against its issuer's revocation list at the time-stamp's time."""
+    paths, at = [(f"{where}: its signature", path, trusted(trust.cafile))], None
+    if token:
+        paths.append((token.where, token.path, trusted(trust.timestamp_cafile)))
+        at = tsp.TSTInfo.load(token.content)["gen_time"].native
+    try:
+        judge_revocation([(what, loaded(completed(members, anchors, what), what))
+                          for what, members, anchors in paths], at, trust.crlfile)
+    except Refused as refusal:
+        raise Differs(str(refusal)) from None
+
+
 def judge_signature(program, rebuilt, where, work, trust):
     """The released program must be the rebuilt one with its signature attached, byte for byte, and
     that signature verified by osslsigncode with a pinned certificate as its signer, and no byte
@@ -517,6 +611,10 @@ def judge_signature(program, rebuilt, where, work, trust):
     certificate, the one part that no key the user trusts signed."""
     check_trust(trust)
     pins_path, pins = pinned_fingerprints()
+    # The signed program is the rebuilt one, its signature and at most 8 bytes of padding.
+    if len(program) - len(rebuilt) > SIGNATURE_CAP + 16:
+        raise Differs(f"{where} is {len(program) - len(rebuilt)} bytes longer than the rebuilt "
+                      f"one, more than the {SIGNATURE_CAP} a signature may have")
     signed, unsigned = os.path.join(work, "signed.exe"), os.path.join(work, "unsigned.exe")
     signature = os.path.join(work, "signature.p7")
     for path, data in ((signed, program), (unsigned, rebuilt)):
@@ -532,13 +630,15 @@ def judge_signature(program, rebuilt, where, work, trust):
     signed_data, certificates, content, token = structure(der, where)
     signer = named_signer(signed_data["signer_infos"][0], certificates, f"{where}: its signature")
     path = chain(signer, certificates, f"{where}: its signature")
+    check_key_usage(signer, where)
     if token and not trust.timestamp_cafile:
         raise Differs(f"{where}: its signature is time-stamped and no time-stamp authority is "
                       f"trusted: name its CA certificates with --timestamp-cafile "
                       f"(ARGB_RELEASE_TIMESTAMP_CAFILE)")
     options = [*(["-CAfile", trust.cafile] if trust.cafile else []),
                *(["-TSA-CAfile", trust.timestamp_cafile] if trust.timestamp_cafile else []),
-               *(["-CRLfile", trust.crlfile] if trust.crlfile else [])]
+               # Revocation is judged by judge_revocation, along both paths and in bounded time.
+               "-ignore-crl"]
     # The signer is the certificate the SignerInfo names: osslsigncode must have verified with it.
     leaf = fingerprint(signer)
     result = osslsigncode("verify", "-in", signed, *options, "-require-leaf-hash", f"sha256:{leaf}")
@@ -558,6 +658,8 @@ def judge_signature(program, rebuilt, where, work, trust):
     attached = attach(rebuilt_data, unsigned, work)
     if not os.path.exists(attached) or contents(attached) != program:
         raise Differs(f"{where} is not the rebuilt program with its signature attached")
+    # Last: only a signature that holds is worth the wait for its revocation lists.
+    check_revocation(path, token, trust, where)
     unsigned_part = token and token.attribute
     return f"{subject(signer)} (SHA-256 {leaf})" + (
         f"; its time-stamp carries the authority's attribute certificate "

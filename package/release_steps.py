@@ -24,6 +24,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import zipfile
 import zlib
 
@@ -158,6 +159,26 @@ def signs(args):
     return bool(args.pkcs12 or args.key or args.signed_program) and not args.substitute
 
 
+def keys_named(args):
+    """How many keys of the token the pkcs11: URI names, counted by their public halves, which a
+    token lists without its PIN; None without opensc's pkcs11-tool."""
+    attributes = {name.lower(): urllib.parse.unquote_to_bytes(value) for name, _, value in (
+        part.partition("=") for part in args.key.partition(":")[2].split("?")[0].split(";"))}
+    argv = ["pkcs11-tool", "--module", args.pkcs11_module, "--list-objects", "--type", "pubkey"]
+    if "token" in attributes:
+        argv += ["--token-label", attributes["token"].decode(errors="replace")]
+    listing = output_of(argv)
+    if listing is None:
+        return None
+    named = 0
+    for key in listing.split("Public Key Object")[1:]:
+        label = re.search(r"(?m)^\s*label:\s*(.*)$", key)
+        identifier = re.search(r"(?m)^\s*ID:\s*([0-9a-f]*)$", key)
+        named += (attributes.get("object") in (None, label and label.group(1).encode())) and (
+            attributes.get("id") in (None, identifier and bytes.fromhex(identifier.group(1))))
+    return named
+
+
 def signing_way(args):
     """What signs, the files it reads with their names for a refusal, osslsigncode's options, and
     what its failures mean."""
@@ -166,12 +187,17 @@ def signing_way(args):
                 ["-pkcs12", args.pkcs12], ())
     certificates = f"ARGB_SIGNING_CERTIFICATES={args.certificates}"
     module = f"the module ARGB_SIGNING_PKCS11_MODULE={args.pkcs11_module}"
+    # libp11 takes one of several keys the URI names, most likely not the certificates' one.
+    named = keys_named(args) or 0
     # libp11's words, the first that fits: a wrong PIN or a missing token also leave the key
     # not found.
     faults = (("PIN incorrect", "the token refuses the PIN in ARGB_SIGNING_PASSWORD"),
               ("PIN locked", "the token's PIN is locked"),
               ("Unable to load module", f"{module} cannot be loaded"),
               ("No matching initialized token", "no token that ARGB_SIGNING_KEY names is present"),
+              *([("consistency of a private key", f"ARGB_SIGNING_KEY names {named} keys of the "
+                                                  f"token: add the id= of the one that signs")] *
+                (named > 1)),
               ("key values mismatch", f"the certificates of {certificates} are not the key's"),
               ("private key was not found", "the token holds no private key that "
                                             "ARGB_SIGNING_KEY names"))

@@ -7,13 +7,18 @@ import tempfile
 import unittest
 from unittest import mock
 
-from test_package import PACKAGE, REBUILD, osslsigncode, package, read
+from test_package import PACKAGE, REBUILD, SOURCE, osslsigncode, package, read
 from throwaway_pki import release_pki, serve_timestamps
 
 MODULE = os.environ.get("ARGB_WIN_SOFTHSM2_MODULE", "")
 BUILD = os.environ.get("ARGB_WIN_BUILD_DIR", "")
 TO_SIGN = os.path.join(BUILD, "to-sign", "argb-fw-updater.exe")
 KEY, PIN = "pkcs11:token=release;object=signer;type=private", "2468"
+# A PIN planted in the key's URI each way a URI can hold one: it must show nowhere.
+PLANTED = "97531"
+PIN_URIS = (f"pkcs11:pin-value={PLANTED};token=release", f"{KEY}?pin-value={PLANTED}",
+            f"pkcs11:token=r;PIN-VALUE={PLANTED};object=s", f"{KEY}?%70in-%76alue={PLANTED}",
+            f"{KEY}?pin-source=file:/{PLANTED}")
 
 
 class SigningWaysTest(unittest.TestCase):
@@ -41,6 +46,8 @@ class SigningWaysTest(unittest.TestCase):
                              "--so-pin", "13579", "--pin", PIN],
                             tool + ["--keypairgen", "--key-type", "rsa:2048"],
                             tool + ["--read-object", "--type", "pubkey", "-o", path("key.der")],
+                            *[tool[:-1] + ["twice", "--id", key_id, "--keypairgen", "--key-type",
+                                           "ec:prime256v1"] for key_id in ("0a", "0b")],
                             ["openssl", "x509", "-new", "-subj", "/CN=Token signer", "-days", "2",
                              "-force_pubkey", path("key.der"), "-extfile", "/dev/stdin", "-CA",
                              pki.path("intermediate"), "-CAkey", pki.path("intermediate", ".key"),
@@ -50,6 +57,11 @@ class SigningWaysTest(unittest.TestCase):
             file.write(f"{pki.fingerprint('signer')}\n{pki.fingerprint('token')}\n")
         cls.token_way = dict(SIGNING_KEY=KEY, SIGNING_PKCS11_MODULE=MODULE,
                              SIGNING_CERTIFICATES=pki.bundle("chain", "token", "intermediate"))
+        # The package step's command lines, written down: no PIN may show there.
+        cls.commands, cls.recorded = path("commands"), dict(PYTHON=path("python"))
+        with open(path("python"), "w", encoding="ascii") as file:
+            file.write(f'#!/bin/sh\necho "$*" >> "{cls.commands}"\nexec /usr/bin/python3 "$@"\n')
+        os.chmod(path("python"), 0o755)
         with serve_timestamps(pki) as url:
             cls.token = package(path("token release"), PIN, SIGNING_TIMESTAMP_URL=url,
                                 IMAGE_IS_SUBSTITUTE="OFF", **cls.token_way)
@@ -87,11 +99,36 @@ class SigningWaysTest(unittest.TestCase):
                 ("no such token", PIN, dict(token, SIGNING_KEY=KEY.replace("=rel", "=x")),
                  "no token that ARGB_SIGNING_KEY names is present"),
                 ("another key's certificate", PIN, dict(token, SIGNING_CERTIFICATES=other_key),
-                 f"ARGB_SIGNING_CERTIFICATES={other_key} are not the key's")):
+                 f"ARGB_SIGNING_CERTIFICATES={other_key} are not the key's"),
+                ("two keys under one label", PIN, dict(token, SIGNING_KEY=KEY.replace(
+                    "signer", "twice")), "ARGB_SIGNING_KEY names 2 keys of the token: add the id="),
+                *[(f"PIN {way}", PIN, dict(token, SIGNING_KEY=uri), "ARGB_SIGNING_KEY holds a PIN")
+                  for way, uri in enumerate(PIN_URIS)]):
             with self.subTest(case):
                 output_dir = os.path.join(self.folder, case)
-                result = package(output_dir, pin, IMAGE_IS_SUBSTITUTE="OFF", **way)
+                result = package(output_dir, pin, IMAGE_IS_SUBSTITUTE="OFF", **self.recorded, **way)
                 lines = [line for line in result.stderr.splitlines() if "Not packaging" in line]
-                self.assertEqual((len(lines), expected in "".join(lines), os.listdir(output_dir)),
-                                 (1, True, ["_CPack_Packages"]), result.stderr)
+                told = result.stdout + result.stderr + read(self.commands).decode()
+                self.assertEqual((len(lines), expected in "".join(lines), os.listdir(output_dir),
+                                  PLANTED in told), (1, True, ["_CPack_Packages"], False),
+                                 result.stderr)
+
+    def test_a_pin_in_the_key_is_refused_at_configure_and_left_in_no_file(self):
+        build = os.path.join(self.folder, "configured")
+        configure = ["cmake", "-S", SOURCE, "-B", build, "-G", "Ninja", "--toolchain",
+                     os.path.join(SOURCE, "cmake", "toolchain-x86_64-w64-mingw32.cmake")]
+        subprocess.run(configure, check=True, capture_output=True)
+        for uri in PIN_URIS:
+            with self.subTest(uri):
+                # As a configure that let the PIN pass wrote them.
+                for name in ("CPackConfig.cmake", "CPackSourceConfig.cmake"):
+                    with open(os.path.join(build, name), "a", encoding="ascii") as file:
+                        file.write(f'set(CPACK_ARGB_SIGNING_KEY "{uri}")\n')
+                result = subprocess.run(configure + [f"-DARGB_SIGNING_KEY={uri}"],
+                                        capture_output=True, text=True)
+                holding = subprocess.run(["grep", "-rl", PLANTED, build], capture_output=True,
+                                         text=True).stdout
+                self.assertEqual((result.returncode != 0, result.stderr.count("holds a PIN"),
+                                  PLANTED in result.stdout + result.stderr, holding),
+                                 (True, 1, False, ""), result.stderr)
 

@@ -3,14 +3,19 @@ holds, an intermediate that the signature carries, code-signing leaves under it;
 authority under a root and an intermediate of its own, served by openssl ts on 127.0.0.1."""
 
 import contextlib
+import datetime
+import functools
 import hashlib
 import http.server
 import os
+import socket
 import subprocess
 import threading
 
 from asn1crypto import cms, core, x509
 from asn1crypto.pem import armor, unarmor
+from cryptography import x509 as keys
+from cryptography.hazmat.primitives import hashes, serialization
 
 CODE_SIGNING = ["-addext", "keyUsage=critical,digitalSignature",
                 "-addext", "extendedKeyUsage=codeSigning"]
@@ -18,6 +23,11 @@ AUTHORITY = ["-addext", "basicConstraints=critical,CA:TRUE",
              "-addext", "keyUsage=critical,keyCertSign,cRLSign"]
 TIME_STAMPING = ["-addext", "keyUsage=critical,digitalSignature",
                  "-addext", "extendedKeyUsage=critical,timeStamping"]
+NOW = datetime.datetime.now(datetime.timezone.utc)
+
+
+def listed_at(url):
+    return ["-addext", f"crlDistributionPoints=URI:{url}"]
 
 
 def read(path):
@@ -72,25 +82,63 @@ class Pki:
     def fingerprint(self, name):
         return hashlib.sha256(self.certificate(name).dump()).hexdigest()
 
+    def revocation_list(self, issuer, revoked=()):
+        """The issuer's list of the (name, time) revoked, in <issuer>.crl (DER); returns its PEM."""
+        crl = keys.CertificateRevocationListBuilder().issuer_name(keys.load_pem_x509_certificate(
+            read(self.path(issuer))).subject).last_update(NOW - datetime.timedelta(hours=1))
+        for name, when in revoked:
+            crl = crl.add_revoked_certificate(keys.RevokedCertificateBuilder().serial_number(
+                self.certificate(name).serial_number).revocation_date(when).build())
+        crl = crl.next_update(NOW + datetime.timedelta(days=2))
+        crl = crl.sign(serialization.load_pem_private_key(read(self.path(issuer, ".key")), None),
+                       hashes.SHA256())
+        with open(self.path(issuer, ".crl"), "wb") as file:
+            file.write(crl.public_bytes(serialization.Encoding.DER))
+        return crl.public_bytes(serialization.Encoding.PEM)
+
+
+def serve_folder(folder):
+    """The folder's files over http on 127.0.0.1, and a server whose connections the kernel takes
+    and nothing ever answers, both for the life of the process."""
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(type(
+        "Lists", (http.server.SimpleHTTPRequestHandler,), {"log_message": lambda *_: None}),
+        directory=folder))
+    server.silent = socket.create_server(("127.0.0.1", 0))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return f"http://127.0.0.1:{server.server_port}", server.silent
+
 
 def release_pki(folder):
     """The PKI of the signing tests: "signer" (pinned by the tests) and "other" under the code
     intermediate; "twin" with the signer's serial under an intermediate whose name is the first
     one's in capitals (OpenSSL matches names regardless of case); "listed", which names a revocation
-    list nobody serves; "tsa" under the time-stamp intermediate. CA files: "trusted" (the code
-    root), "tsa-trusted" (the time-stamp root)."""
+    list nobody serves, "silent" one that a server never answers; "early", "late", "retired" and
+    "enciphering" as their subjects say; "tsa" under the time-stamp intermediate; "cross-a" and
+    "cross-b", which sign each other; "lists", every list. CA files: "trusted" (the code root),
+    "tsa-trusted" (the time-stamp root)."""
     pki = Pki(folder)
+    lists, pki.silent = serve_folder(folder)
     pki.issue("root", "Throwaway Root CA", options=AUTHORITY)
-    for name, subject in (("intermediate", "Throwaway Code Signing CA"),
-                          ("twin-intermediate", "THROWAWAY CODE SIGNING CA")):
-        pki.issue(name, subject, "root", AUTHORITY)
+    for name, subject, options in (
+            ("intermediate", "Throwaway Code Signing CA", listed_at(f"{lists}/root.crl")),
+            ("twin-intermediate", "THROWAWAY CODE SIGNING CA", []),
+            ("retired-intermediate", "Retired Code Signing CA", listed_at(f"{lists}/root.crl"))):
+        pki.issue(name, subject, "root", AUTHORITY + options)
+    in_list = listed_at(f"{lists}/intermediate.crl")
     for name, subject, issuer, options in (
             ("signer", "Throwaway signer", "intermediate", ["-set_serial", "4242"]),
             ("other", "Other trusted signer", "intermediate", []),
             ("twin", "Twin signer", "twin-intermediate", ["-set_serial", "4242"]),
-            ("listed", "Listed signer", "intermediate",
-             ["-addext", "crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl"])):
-        pki.issue(name, subject, issuer, CODE_SIGNING + options, chain=[issuer])
+            ("listed", "Listed signer", "intermediate", listed_at("http://127.0.0.1:9/signer.crl")),
+            ("silent", "Silently listed signer", "intermediate", listed_at(
+                f"http://127.0.0.1:{pki.silent.getsockname()[1]}/signer.crl")),
+            ("early", "Signer revoked a day before now", "intermediate", in_list),
+            ("late", "Signer revoked an hour after now", "intermediate", in_list),
+            ("retired", "Signer under a CA that its root revoked", "retired-intermediate", []),
+            ("enciphering", "Signer whose key may only encipher", "intermediate", [])):
+        pki.issue(name, subject, issuer, [option.replace("digitalSignature", "keyEncipherment") if
+                                          name == "enciphering" else option
+                                          for option in CODE_SIGNING + options], chain=[issuer])
     # DEFAULT values that DER leaves out: "explicit" encodes `cA FALSE`, its CA `critical FALSE`.
     pki.issue("default", "Throwaway DEFAULT CA", "root", AUTHORITY)
     certificate = pki.certificate("default")
@@ -106,8 +154,22 @@ def release_pki(folder):
     pki.issue("explicit", "Signer with cA FALSE", "default", CODE_SIGNING + [
         "-addext", "basicConstraints=DER:30:03:01:01:00"], chain=["default"])
     pki.issue("tsa-root", "Throwaway Time-Stamp Root", options=AUTHORITY)
-    pki.issue("tsa-intermediate", "Throwaway Time-Stamp CA", "tsa-root", AUTHORITY)
-    pki.issue("tsa", "Throwaway time-stamps", "tsa-intermediate", TIME_STAMPING)
+    pki.issue("tsa-intermediate", "Throwaway Time-Stamp CA", "tsa-root",
+              AUTHORITY + listed_at(f"{lists}/tsa-root.crl"))
+    pki.issue("tsa", "Throwaway time-stamps", "tsa-intermediate",
+              TIME_STAMPING + listed_at(f"{lists}/tsa-intermediate.crl"))
+    pki.issue("cross-b", "Cross B", options=AUTHORITY)
+    pki.issue("cross-a", "Cross A", "cross-b", AUTHORITY)
+    subprocess.run(["openssl", "req", "-new", "-key", pki.path("cross-b", ".key"), "-subj",
+                    "/CN=Cross B", "-days", "2", "-CA", pki.path("cross-a"), "-CAkey",
+                    pki.path("cross-a", ".key"), "-out", pki.path("cross-b"), *AUTHORITY],
+                   check=True, capture_output=True)
+    with open(pki.path("lists"), "wb") as file:
+        file.write(pki.revocation_list("root", [("retired-intermediate", NOW)]) +
+                   pki.revocation_list("intermediate", [
+                       ("early", NOW - datetime.timedelta(days=1)),
+                       ("late", NOW + datetime.timedelta(hours=1))]) +
+                   pki.revocation_list("tsa-root") + pki.revocation_list("tsa-intermediate"))
     pki.bundle("trusted", "root")
     pki.bundle("tsa-trusted", "tsa-root")
     return pki
