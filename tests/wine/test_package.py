@@ -513,7 +513,7 @@ class SigningTest(UpdaterTestCase):
                 ("field check signed in a package unsigned", zipped(rewritten(**{
                     "argb-field-check.exe": osslsigncode(*sign, self.pkcs12)}), FIELD_CHECK_ZIP),
                  f"README.txt in {FIELD_CHECK_ZIP} differs from the rebuilt one"),
-                ("field check zip of an unsigned package", zipped(lambda _: read(os.path.join(
+                ("field check zip of an unsigned build", zipped(lambda _: read(os.path.join(
                     rebuilt, FIELD_CHECK_ZIP)), FIELD_CHECK_ZIP),
                  f"{FIELD_CHECK_ZIP} holds no signed program, but {release_zip} signed by"),
                 ("debug file swapped", changed(DEBUG_FILE, lambda data: data[:-1] + bytes(
