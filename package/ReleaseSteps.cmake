@@ -1,5 +1,5 @@
 # Run by CPack twice: before it zips the staged files (no package file yet) to strip and sign the
-# program, and after, to write the zip again in a fixed form with SHA256SUMS beside it
+# programs (the field check's in a folder of its own beside the staged files), and after, to write the zip again in a fixed form with SHA256SUMS beside it
 # (release_steps.py says how).
 
 # A configuration written by hand or by an older version may hold a PIN: never on a command line.
@@ -22,7 +22,8 @@ set(signing "")
 # release_steps.py's option for each setting of the package configuration.
 foreach(pair IN ITEMS pkcs12=SIGNING_PKCS12 key=SIGNING_KEY pkcs11-module=SIGNING_PKCS11_MODULE
                       engine=PKCS11_ENGINE certificates=SIGNING_CERTIFICATES
-                      signed-program=SIGNED_PROGRAM timestamp-url=SIGNING_TIMESTAMP_URL)
+                      signed-program=SIGNED_PROGRAM signed-field-check=SIGNED_FIELD_CHECK
+                      timestamp-url=SIGNING_TIMESTAMP_URL)
   string(REPLACE "=" ";" pair "${pair}")
   list(GET pair 0 option)
   list(GET pair 1 variable)
@@ -35,12 +36,15 @@ endforeach()
 if(CPACK_ARGB_IMAGE_IS_SUBSTITUTE)
   list(APPEND signing --substitute)
 endif()
+set(field_check_dir "${CPACK_TOPLEVEL_DIRECTORY}/field-check")
 execute_process(
   COMMAND "${CPACK_ARGB_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/release_steps.py" ${step}
           --staging "${CPACK_TEMPORARY_DIRECTORY}" --output-dir "${CPACK_PACKAGE_DIRECTORY}"
           --zip-name "${CPACK_PACKAGE_FILE_NAME}.zip" --source-dir "${CPACK_ARGB_SOURCE_DIR}"
           --objcopy "${CPACK_ARGB_OBJCOPY}" --signer "${CPACK_ARGB_OSSLSIGNCODE}"
           --compiler "${CPACK_ARGB_COMPILER}" --cmake "${CPACK_ARGB_CMAKE}" ${signing}
+          --field-check "${CPACK_ARGB_FIELD_CHECK}" --field-check-dir "${field_check_dir}"
+          --field-check-guide "${CPACK_ARGB_FIELD_CHECK_GUIDE}"
   RESULT_VARIABLE failed ERROR_VARIABLE error)
 if(failed)
   string(STRIP "${error}" error)
@@ -54,6 +58,7 @@ if(CPACK_PACKAGE_FILES AND CPACK_ARGB_FIELD_CHECK_ZIP)
     COMMAND "${CPACK_ARGB_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/field_check_zip.py"
             --release-zip "${CPACK_PACKAGE_FILES}" --output-dir "${CPACK_PACKAGE_DIRECTORY}"
             --zip-name "${CPACK_ARGB_FIELD_CHECK_ZIP}" --objcopy "${CPACK_ARGB_OBJCOPY}"
+            --prepared "${field_check_dir}"
             ${CPACK_ARGB_FIELD_CHECK_ENTRIES}
     RESULT_VARIABLE failed ERROR_VARIABLE error)
   if(failed)

@@ -4,8 +4,8 @@
                               commit against this checkout's, and compares the toolchain of its
                               BUILDINFO with this machine's
   compare <release> <rebuilt> compares every file SHA256SUMS lists with the rebuilt one byte for
-                              byte; the one byte that may differ is the release program's signature,
-                              which must be the maker's (see release_signature.py)
+                              byte; what may differ is the signatures of the updater and the field
+                              check, which must be the maker's (see release_signature.py)
 
 A difference, or any input it cannot read, ends the run with one line that names it and exit code 1.
 """
@@ -27,9 +27,9 @@ try:
 except ImportError as missing:
     sys.exit(f"The rebuild check fails: {missing} (apt-get install python3-asn1crypto "
              f"python3-cryptography)")
-from release_steps import (BUILDINFO, EARLIEST_ZIP_TIME, LATEST_ZIP_TIME, MOST_RECORDED_PACKAGES,
-                           PROGRAM, SUMS, UNSIGNED_LINES, commit_record, debian_version,
-                           write_fixed_zip, zip_writer)
+from release_steps import (BUILDINFO, EARLIEST_ZIP_TIME, FIELD_CHECK, LATEST_ZIP_TIME,
+                           MOST_RECORDED_PACKAGES, PROGRAM, SUMS, UNSIGNED_LINES, commit_record,
+                           debian_version, write_fixed_zip, zip_writer)
 
 CHECKOUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 # No file of a release comes near these sizes: a larger one is refused before it is read.
@@ -218,7 +218,7 @@ def entries(name, data):
 
 def compare_zip(name, released, rebuilt, trust):
     """Entry by entry, then the whole zip written again from those entries; returns the signers of
-    its program."""
+    its program (the updater or the field check)."""
     names, released_entries, times = entries(name, released)
     rebuilt_names, rebuilt_entries, rebuilt_times = entries(name, rebuilt)
     if names != rebuilt_names:
@@ -231,13 +231,15 @@ def compare_zip(name, released, rebuilt, trust):
         raise Differs(f"{name}: the times of its entries are not the rebuilt ones")
     signers = []
     expected = dict(rebuilt_entries)
-    program = released_entries.get(PROGRAM)
-    # The one program the build signs; the guide then lacks its unsigned note.
-    if program is not None and program != rebuilt_entries[PROGRAM]:
+    # The programs the build signs, one a zip; the zip's guide then lacks its unsigned note.
+    for signable in (PROGRAM, FIELD_CHECK):
+        program = released_entries.get(signable)
+        if program is None or program == rebuilt_entries[signable]:
+            continue
         with tempfile.TemporaryDirectory() as work:
-            signers.append(judge_signature(program, rebuilt_entries[PROGRAM],
-                                           f"{PROGRAM} in {name}", work, trust))
-        expected[PROGRAM] = program
+            signers.append(judge_signature(program, rebuilt_entries[signable],
+                                           f"{signable} in {name}", work, trust))
+        expected[signable] = program
         expected["README.txt"] = expected["README.txt"].replace(UNSIGNED_LINES.encode("ascii"), b"",
                                                                 1)
     for entry, data in released_entries.items():
@@ -280,15 +282,20 @@ def compare(release, rebuilt, trust):
         raise Differs(f"{SUMS} lists {len(names)} files besides {BUILDINFO}, the rebuild makes "
                       f"{', '.join(sorted(rebuilt_names))}" +
                       (f": {shortened(extra[0])} is not one of them" if extra else ""))
-    outputs, signed = sorted(names), []
+    outputs, signed, unsigned = sorted(names), [], []
     for name in outputs:
         released = regular_contents(os.path.join(release, name), FILE_CAP)
         again = regular_contents(os.path.join(rebuilt, name), FILE_CAP)
         if name.endswith(".zip"):
-            signed += [f"{name} signed by {signer}"
-                       for signer in compare_zip(name, released, again, trust)]
+            signers = compare_zip(name, released, again, trust)
+            signed += [f"{name} signed by {signer}" for signer in signers]
+            unsigned += [] if signers else [name]
         elif released != again:
             raise Differs(f"{name} differs from the rebuilt one")
+    # The package signs both programs or neither.
+    if signed and unsigned:
+        raise Differs(f"{shortened(unsigned[0])} holds no signed program, but {signed[0]}: a "
+                      f"release signs both programs or neither")
     if released_record is not None:
         check_toolchain_lines(released_record, rebuilt_record, bool(signed))
     if signed:

@@ -61,6 +61,10 @@ class Differs(Exception):
     pass
 
 
+class NotPinned(Differs):
+    """A signature by a certificate that the pins file lacks, which its maker can still pin."""
+
+
 def shortened(name):
     return name if len(name) <= NAME_CAP else name[:NAME_CAP - 3] + "..."
 
@@ -645,7 +649,7 @@ def judge_signature(program, rebuilt, where, work, trust):
     if result.returncode != 0:
         raise Differs(f"{where}: its signature does not verify: {reason(result)}")
     if leaf not in pins:
-        raise Differs(f"{where} is signed by {subject(signer)}, SHA-256 {leaf}, which {pins_path} "
+        raise NotPinned(f"{where} is signed by {subject(signer)}, SHA-256 {leaf}, which {pins_path} "
                       f"does not pin")
     if token and TIMESTAMP_VERIFIED not in result.stdout.splitlines():
         raise Differs(f"{where}: its time-stamp does not verify with {trust.timestamp_cafile}: "

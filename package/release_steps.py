@@ -1,11 +1,13 @@
 """The package target's own steps around CPack's, run by ReleaseSteps.cmake.
 
   seal: before CPack zips the staged files, the program's debug information goes into a file
-        beside the zip (linked to the program by a debug link), and the program is signed when a
-        certificate is given (a PKCS#12 file or a token's key), or replaced by the same program
-        signed elsewhere; an unsigned one says so in its README.txt. The licence notices of the
-        toolchain's libraries linked into the program are staged as THIRD-PARTY-NOTICES.txt.
-  to-sign: the program as seal has it before signing, for a signature made elsewhere.
+        beside the zip (linked to the program by a debug link), and the field check's program and
+        guide are prepared for its zip (field_check_zip.py). Both programs are signed when a
+        certificate is given (a PKCS#12 file or a token's key), or replaced by the same programs
+        signed elsewhere, and each signature is judged as the release check judges it; unsigned,
+        each guide says so. The licence notices of the toolchain's libraries linked into the
+        program are staged as THIRD-PARTY-NOTICES.txt.
+  to-sign: both programs as seal has them before signing, for signatures made elsewhere.
   zip:  CPack's zip is written again with a fixed order, time and permissions, so that two builds
         of one commit give the same bytes, and SHA256SUMS lists it with the debug file and
         BUILDINFO, the record of the commit and the toolchain that made them.
@@ -31,6 +33,9 @@ import zlib
 from release_inputs import contents, trust_from_environment
 
 PROGRAM = "argb-fw-updater.exe"
+FIELD_CHECK = "argb-field-check.exe"
+# The name Windows' elevation prompt shows for each signed program.
+DESCRIPTIONS = {PROGRAM: "Corvix ARGB FW updater", FIELD_CHECK: "Corvix ARGB field check"}
 DEBUG_FILE = PROGRAM + ".debug"
 SUMS = "SHA256SUMS"
 NOTICES = "THIRD-PARTY-NOTICES.txt"
@@ -155,7 +160,7 @@ def make_signable(program):
 
 
 def signs(args):
-    """Whether the zipped program carries a signature: never for the substitute image."""
+    """Whether the zipped programs carry signatures: never for the substitute image."""
     return bool(args.pkcs12 or args.key or args.signed_program) and not args.substitute
 
 
@@ -213,7 +218,8 @@ def sign(program, args):
     OpenSSL's PKCS#11 engine. The password or PIN is read from the environment and handed over on
     standard input (osslsigncode gives it to the engine): never on a command line or in a file."""
     name, files, options, faults = signing_way(args)
-    what = f"signing {PROGRAM} with {name} failed"
+    program_name = os.path.basename(program)
+    what = f"signing {program_name} with {name} failed"
     secret = os.environ.get("ARGB_SIGNING_PASSWORD", "")
     if not args.signer:
         raise StepFailed(f"{what}: osslsigncode not found (apt-get install osslsigncode)")
@@ -224,72 +230,110 @@ def sign(program, args):
         raise StepFailed(f"{what}: ARGB_SIGNING_PASSWORD holds no PIN")
     signed = program + ".signed"
     argv = [args.signer, "sign", *options, "-readpass", "-", "-h", "sha256",
-            "-n", "Corvix ARGB FW updater"]
+            "-n", DESCRIPTIONS[program_name]]
     if args.timestamp_url:
         argv += ["-ts", args.timestamp_url]
+    unsigned = contents(program)
     try:
         run(argv + ["-in", program, "-out", signed], what, faults, input=secret)
         os.replace(signed, program)
     finally:
         remove(signed)
+    judge(contents(program), unsigned, f"{program_name} signed with {name}")
 
 
-def take_signed(program, args):
-    """The program signed elsewhere in place of the staged one, only if the release check accepts it
-    as this very program with one signature attached (its judge_signature, its trust)."""
-    where = f"ARGB_SIGNED_PROGRAM={args.signed_program}"
+def judge(signed, unsigned, where):
+    """Stops with the release check's own line where it would refuse the signed program: by its
+    judge_signature, with the trust a user's check takes from the environment."""
     try:
-        from release_signature import Differs, judge_signature
+        from release_signature import Differs, NotPinned, judge_signature
     except ImportError as missing:
         raise StepFailed(f"judging {where}: {missing} (apt-get install python3-asn1crypto "
                          f"python3-cryptography)") from None
-    try:
-        signed = contents(args.signed_program)
-    except OSError as error:
-        raise StepFailed(f"{where} cannot be read: {error.strerror}") from None
-    unsigned = contents(program)
-    if signed == unsigned:
-        raise StepFailed(f"{where} is the program to sign itself: it carries no signature")
-    trust = trust_from_environment()
     with tempfile.TemporaryDirectory() as work:
         try:
-            judge_signature(signed, unsigned, where, work, trust)
+            judge_signature(signed, unsigned, where, work, trust_from_environment())
+        except NotPinned as refusal:
+            raise StepFailed(f"{refusal}: pin it in package/release-signers.txt in a commit before "
+                             f"the release's") from None
         except Differs as refusal:
             raise StepFailed(str(refusal)) from None
         # Hostile bytes may break the reading anywhere: still one line.
         except Exception as error:
             raise StepFailed(f"{where} cannot be judged: {type(error).__name__}: {error}") from None
+
+
+def take_signed(program, variable, path):
+    """The program signed elsewhere (the file `variable` names) in place of the prepared one, only
+    if the release check accepts it as this very program with one signature attached."""
+    if not path:
+        raise StepFailed(f"{variable} is not set: ARGB_SIGNED_PROGRAM and ARGB_SIGNED_FIELD_CHECK "
+                         f"name the two programs signed elsewhere, both or neither")
+    where = f"{variable}={path}"
+    try:
+        signed = contents(path)
+    except OSError as error:
+        raise StepFailed(f"{where} cannot be read: {error.strerror}") from None
+    unsigned = contents(program)
+    if signed == unsigned:
+        raise StepFailed(f"{where} is the program to sign itself: it carries no signature")
+    judge(signed, unsigned, where)
     with open(program, "wb") as file:
         file.write(signed)
 
 
 def prepare(program, debug_file, objcopy):
-    """Moves the program's debug information into the debug file, linked by name and CRC, and pads
-    it: the bytes a signature is made over."""
+    """Moves the program's debug information into the debug file, linked by name and CRC (without a
+    debug file, as for the field check, it is dropped), and pads it: the bytes a signature is made
+    over."""
     # MSVC has no objcopy, and keeps the debug information in a PDB of its own anyway.
     if objcopy:
         # --preserve-dates also keeps the link's zero time stamp in the PE header, where
         # objcopy would otherwise write the current time.
         objcopy = [objcopy, "--preserve-dates"]
-        run(objcopy + ["--only-keep-debug", program, debug_file], "keeping the debug file")
-        run(objcopy + ["--strip-all", f"--add-gnu-debuglink={debug_file}", program],
-            "stripping the program")
+        link = [f"--add-gnu-debuglink={debug_file}"] if debug_file else []
+        if debug_file:
+            run(objcopy + ["--only-keep-debug", program, debug_file], "keeping the debug file")
+        run(objcopy + ["--strip-all", *link, program], f"stripping {os.path.basename(program)}")
     make_signable(program)
 
 
 def write_program_to_sign(args):
-    """The program as seal has it before signing, for a signature made elsewhere; its debug file,
-    which the package step writes again alike, is not needed."""
-    program = os.path.join(args.output_dir, PROGRAM)
+    """Both programs as seal has them before signing, for signatures made elsewhere; the updater's
+    debug file, which the package step writes again alike, is not needed."""
     os.makedirs(args.output_dir, exist_ok=True)
+    written = []
     try:
-        shutil.copyfile(args.program, program)
-        with tempfile.TemporaryDirectory() as work:
-            prepare(program, os.path.join(work, DEBUG_FILE), args.objcopy)
+        for name, linked in ((PROGRAM, args.program), (FIELD_CHECK, args.field_check)):
+            written.append(os.path.join(args.output_dir, name))
+            shutil.copyfile(linked, written[-1])
+            with tempfile.TemporaryDirectory() as work:
+                prepare(written[-1], os.path.join(work, DEBUG_FILE) if name == PROGRAM else None,
+                        args.objcopy)
     except BaseException:
-        remove(program)
+        remove(*written)
         raise
-    print(program)
+    print("\n".join(written))
+
+
+def mark_unsigned(guide_path):
+    """The unsigned note right below the guide's title."""
+    with open(guide_path, "rb") as guide_file:
+        guide = guide_file.read().decode("ascii")
+    guide = re.sub(r"(\n=+\r\n\r\n)", lambda m: m.group(1) + UNSIGNED_LINES, guide, count=1)
+    with open(guide_path, "wb") as guide_file:
+        guide_file.write(guide.encode("ascii"))
+
+
+def prepare_field_check(args):
+    """The field check's program and guide, in a folder of their own, as its zip takes them: the
+    program stripped and padded like the updater, so that it is signed alike."""
+    os.makedirs(args.field_check_dir)
+    program = os.path.join(args.field_check_dir, FIELD_CHECK)
+    shutil.copyfile(args.field_check, program)
+    shutil.copyfile(args.field_check_guide, os.path.join(args.field_check_dir, "README.txt"))
+    prepare(program, None, args.objcopy)
+    return program
 
 
 def seal(args):
@@ -297,26 +341,27 @@ def seal(args):
     debug_file = os.path.join(args.output_dir, DEBUG_FILE)
     remove(os.path.join(args.output_dir, args.zip_name), os.path.join(args.output_dir, SUMS),
            os.path.join(args.output_dir, BUILDINFO), debug_file)
+    shutil.rmtree(args.field_check_dir, ignore_errors=True)
     try:
         prepare(program, debug_file, args.objcopy)
+        field_check = prepare_field_check(args)
         # MSVC's runtime is Microsoft's, under the terms of its redistribution.
         if args.compiler:
             write_notices(os.path.join(args.staging, NOTICES), args.compiler)
-        # A package of the substitute image must never look like a trusted release.
-        if signs(args) and args.signed_program:
-            take_signed(program, args)
-        elif signs(args):
-            sign(program, args)
-        else:
-            guide_path = os.path.join(args.staging, "README.txt")
-            with open(guide_path, "rb") as guide_file:
-                guide = guide_file.read().decode("ascii")
-            guide = re.sub(r"(\n=+\r\n\r\n)", lambda m: m.group(1) + UNSIGNED_LINES, guide,
-                           count=1)
-            with open(guide_path, "wb") as guide_file:
-                guide_file.write(guide.encode("ascii"))
+        # Each signature is made (or taken) and judged before anything is zipped.
+        for path, variable, signed_elsewhere in (
+                (program, "ARGB_SIGNED_PROGRAM", args.signed_program),
+                (field_check, "ARGB_SIGNED_FIELD_CHECK", args.signed_field_check)):
+            # A package of the substitute image must never look like a trusted release.
+            if not signs(args):
+                mark_unsigned(os.path.join(os.path.dirname(path), "README.txt"))
+            elif args.signed_program:
+                take_signed(path, variable, signed_elsewhere)
+            else:
+                sign(path, args)
     except BaseException:
         remove(debug_file)
+        shutil.rmtree(args.field_check_dir, ignore_errors=True)
         raise
 
 
@@ -410,6 +455,9 @@ def main():
     parser.add_argument("--output-dir", required=True)
     parser.add_argument("--zip-name")
     parser.add_argument("--program", help="the linked program, for the to-sign step")
+    parser.add_argument("--field-check", help="the linked field check, for seal and to-sign")
+    parser.add_argument("--field-check-guide", help="the field check's README.txt, for seal")
+    parser.add_argument("--field-check-dir", help="where seal prepares the field check's files")
     parser.add_argument("--zip", help="CPack's zip, for the zip step")
     parser.add_argument("--source-dir", default=".")
     parser.add_argument("--objcopy")
@@ -422,9 +470,13 @@ def main():
     parser.add_argument("--engine", help="OpenSSL's PKCS#11 engine")
     parser.add_argument("--certificates", help="PEM: the key's certificate and intermediates")
     parser.add_argument("--signed-program", help="the program to sign, signed elsewhere")
+    parser.add_argument("--signed-field-check", help="the field check to sign, signed elsewhere")
     parser.add_argument("--timestamp-url")
     parser.add_argument("--substitute", action="store_true")
     args = parser.parse_args()
+    if args.step == "seal" and not (args.field_check and args.field_check_guide and
+                                    args.field_check_dir):
+        parser.error("seal needs --field-check, --field-check-guide and --field-check-dir")
     try:
         if args.step == "seal":
             seal(args)

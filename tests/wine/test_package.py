@@ -270,8 +270,9 @@ class PackageTest(unittest.TestCase):
             with zipfile.ZipFile(PACKAGE) as release:
                 self.assertEqual({entry.date_time for entry in entries},
                                  {release.infolist()[0].date_time})
-            self.assertTrue(package_zip.read("README.txt").startswith(
-                f"Corvix ARGB field check {VERSION}\r\n".encode()))
+            self.assertTrue(package_zip.read("README.txt").startswith(f"Corvix ARGB field check "
+                                                                      f"{VERSION}\r\n".encode()))
+            self.assertIn(UNSIGNED_NOTE.encode(), package_zip.read("README.txt"))
             program = os.path.join(self.enterContext(tempfile.TemporaryDirectory()), "check.exe")
             with open(program, "wb") as file:
                 file.write(package_zip.read("argb-field-check.exe"))
@@ -345,6 +346,10 @@ class SigningTest(UpdaterTestCase):
                        f"{cls.fingerprint[2:]}\n")
             pins.writelines(f"{cls.pki.fingerprint(name)}\n" for name in (
                 "explicit", "listed", "silent", "early", "late", "retired", "enciphering"))
+        # The trust of a user's check, which the package step judges its signatures with.
+        cls.enterClassContext(mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=cls.pins,
+                                              ARGB_RELEASE_CAFILE=cls.cafile,
+                                              ARGB_RELEASE_TIMESTAMP_CAFILE=cls.tsa_cafile))
         cls.signed_dir, cls.timestamped_dir, cls.rebuilt = (
             os.path.join(cls.folder, name) for name in ("signed", "timestamped", "rebuilt"))
         cls.signed = package(cls.signed_dir, "right", SIGNING_PKCS12=cls.pkcs12,
@@ -392,6 +397,12 @@ class SigningTest(UpdaterTestCase):
         self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
         sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
         signed = "The release is the rebuild, signed: "
+        def both_by(name):
+            """The accepting line of a release whose updater `name` signed, its field check the
+            throwaway signer."""
+            return (f"{signed}{FIELD_CHECK_ZIP} signed by /CN=Throwaway signer (SHA-256 "
+                    f"{self.fingerprint}); {release_zip} signed by /CN={name}")
+        both = both_by("Throwaway signer")
         other, pinned, twin, intermediate, tsa, *cross = (self.pki.choice(name) for name in (
             "other", "signer", "twin", "intermediate", "tsa", "cross-a", "cross-b"))
         sha256 = cms.DigestAlgorithm({"algorithm": "sha256"})
@@ -467,9 +478,7 @@ class SigningTest(UpdaterTestCase):
             package_zip.start_dir = package_zip.fp.tell()
         # The cases named "... unsigned" change the unsigned package, the others the signed one.
         for case, change, expected in (
-                ("unchanged signed", None,
-                 f"{signed}{release_zip} signed by /CN=Throwaway signer "
-                 f"(SHA-256 {self.fingerprint})"),
+                ("unchanged signed", None, f"{both} (SHA-256 {self.fingerprint})"),
                 ("unchanged unsigned", None, "The rebuild is identical to the release"),
                 ("sha256sum -b", changed(SUMS, lambda sums: sums.replace(b"  ", b" *")), signed),
                 ("appended", zipped(lambda data: data + bytes(64)), "64 bytes after its end"),
@@ -525,7 +534,7 @@ class SigningTest(UpdaterTestCase):
                  "/CN=Retired Code Signing CA is revoked since"),
                 ("revoked after its time-stamp", program(osslsigncode(
                     *sign, folder("late.p12"), "-ts", authority)),
-                 f"{signed}{release_zip} signed by /CN=Signer revoked an hour after now"),
+                 both_by("Signer revoked an hour after now")),
                 ("revoked later, no time-stamp", program(osslsigncode(*sign, folder("late.p12"))),
                  "/CN=Signer revoked an hour after now is revoked since"),
                 ("revoked before its time-stamp", program(osslsigncode(
@@ -535,7 +544,7 @@ class SigningTest(UpdaterTestCase):
                  f"server 127.0.0.1:{self.pki.silent.getsockname()[1]} gave no list within"),
                 ("the root carried too", program(signature_edited(lambda data, _: {
                     "certificates": [*data["certificates"], self.pki.choice("root")]})),
-                 f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                 both),
                 ("the intermediate twice", program(signature_edited(lambda data, _: {
                     "certificates": cms.CertificateSet(contents=b"".join(choice.dump() for choice in
                                                                          [*data["certificates"],
@@ -562,15 +571,15 @@ class SigningTest(UpdaterTestCase):
                         {"type": "counter_signature", "values": [signer.copy()]})))),
                  "Authenticode (legacy) time-stamp, which this check does not judge: time-stamp "
                  "with RFC 3161 (signtool /tr, osslsigncode -ts)"),
-                ("time-stamped", None, f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                ("time-stamped", None, both),
                 ("time-stamped, CA files with the intermediates", trusting(
                     cafile=["root", "intermediate"], timestamp_cafile=["tsa-root",
                                                                        "tsa-intermediate"]),
-                 f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                 both),
                 ("time-stamped, certificates in another order", program(signature_edited(
-                    reordered)), f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                    reordered)), both),
                 ("time-stamped offline", lambda _: offline,
-                 f"{signed}{release_zip} signed by /CN=Throwaway signer"),
+                 both),
                 ("time-stamped, token: 3 digest algorithms", token(setter("digest_algorithms",
                                                                           [sha256] * 3)),
                  "its time-stamp lists 3 digest algorithms, not one"),
@@ -596,7 +605,7 @@ class SigningTest(UpdaterTestCase):
                 ("time-stamped, token: an empty certificate", token(setter("certificates", [
                     cms.CertificateChoices.load(b"0\x00")])), "time-stamp's certificate 1 cannot"),
                 ("cA FALSE, critical FALSE", program(osslsigncode(*sign, folder("explicit.p12"))),
-                 f"{signed}{release_zip} signed by /CN=Signer with cA FALSE"),
+                 both_by("Signer with cA FALSE")),
                 ("time-stamped twice", program(signature_edited(
                     lambda _, signer: unauthenticated(signer, *[signer["unsigned_attrs"][0]] * 2))),
                  "2 unauthenticated attributes, not at most one time-stamp"),
@@ -615,9 +624,17 @@ class SigningTest(UpdaterTestCase):
                  f"{'x' * 77}... is not one of the rebuild's"),
                 ("the repository's pins", lambda _: {"ARGB_RELEASE_SIGNERS": ""},
                  f"{self.fingerprint}, which {os.path.abspath(SOURCE)}/package/release-signers"),
-                ("field check signed", zipped(rewritten(**{"argb-field-check.exe": osslsigncode(
+                ("marker signed", zipped(rewritten(**{"argb-field-check-marker.dll": osslsigncode(
                     *sign, self.pkcs12)}), FIELD_CHECK_ZIP),
-                 f"argb-field-check.exe in {FIELD_CHECK_ZIP} carries a signature; the build never"),
+                 f"argb-field-check-marker.dll in {FIELD_CHECK_ZIP} carries a signature"),
+                ("field check signed in a package unsigned", zipped(rewritten(**{
+                    "argb-field-check.exe": osslsigncode(*sign, self.pkcs12)}), FIELD_CHECK_ZIP),
+                 f"README.txt in {FIELD_CHECK_ZIP} differs from the rebuilt one"),
+                ("field check zip of an unsigned build", zipped(lambda _: read(os.path.join(
+                    rebuilt, FIELD_CHECK_ZIP)), FIELD_CHECK_ZIP),
+                 f"{FIELD_CHECK_ZIP} holds no signed program, but {release_zip} signed by"),
+                ("debug file swapped", changed(DEBUG_FILE, lambda data: data[:-1] + bytes(
+                    [data[-1] ^ 1])), f"{DEBUG_FILE} differs from the rebuilt one"),
                 ("BUILDINFO commit changed", changed("BUILDINFO", lambda text: re.sub(
                     rb"(?m)^commit: \w+", b"commit: " + b"1" * 40, text)),
                  f"BUILDINFO names the commit {'1' * 40}"),
@@ -677,7 +694,7 @@ class SigningTest(UpdaterTestCase):
                                 capture_output=True, text=True,
                                 env=dict(os.environ, ARGB_RELEASE_SIGNERS=self.pins,
                                          ARGB_RELEASE_CAFILE=self.cafile))
-        self.assertIn(f"{signed}{release_zip} signed by /CN=Throwaway signer", result.stdout,
+        self.assertIn(both, result.stdout,
                       result.stderr)
         # A release of another toolchain: named before the build, which goes on.
         buildinfo = os.path.join(self.folder, "unchanged signed", "BUILDINFO")

@@ -1,5 +1,6 @@
-"""Releases signed with a key made inside a SoftHSM2 token, and elsewhere on the program of the
-program-to-sign target (ARGB_SIGNED_PROGRAM); the build's image is taken for the maker's."""
+"""Releases signed with a key made inside a SoftHSM2 token, and elsewhere on the programs of the
+program-to-sign target (ARGB_SIGNED_PROGRAM, ARGB_SIGNED_FIELD_CHECK); the build's image is taken
+for the maker's."""
 
 import os
 import subprocess
@@ -7,12 +8,14 @@ import tempfile
 import unittest
 from unittest import mock
 
-from test_package import PACKAGE, REBUILD, SOURCE, osslsigncode, package, read
+from test_package import FIELD_CHECK_ZIP, PACKAGE, REBUILD, SOURCE, osslsigncode, package, read
 from throwaway_pki import release_pki, serve_timestamps
 
 MODULE = os.environ.get("ARGB_WIN_SOFTHSM2_MODULE", "")
 BUILD = os.environ.get("ARGB_WIN_BUILD_DIR", "")
-TO_SIGN = os.path.join(BUILD, "to-sign", "argb-fw-updater.exe")
+PACKAGE_NAME = os.path.basename(PACKAGE)
+TO_SIGN, TO_SIGN_CHECK = (os.path.join(BUILD, "to-sign", name)
+                          for name in ("argb-fw-updater.exe", "argb-field-check.exe"))
 KEY, PIN = "pkcs11:token=release;object=signer;type=private", "2468"
 # A PIN planted in the key's URI each way a URI can hold one: it must show nowhere.
 PLANTED = "97531"
@@ -62,39 +65,62 @@ class SigningWaysTest(unittest.TestCase):
         with open(path("python"), "w", encoding="ascii") as file:
             file.write(f'#!/bin/sh\necho "$*" >> "{cls.commands}"\nexec /usr/bin/python3 "$@"\n')
         os.chmod(path("python"), 0o755)
+        # An authority configured the common OpenSSL way: its own certificate in its chain file.
+        cls.twice = cls.enterClassContext(serve_timestamps(pki, ("tsa", "tsa-intermediate")))
         with serve_timestamps(pki) as url:
             cls.token = package(path("token release"), PIN, SIGNING_TIMESTAMP_URL=url,
                                 IMAGE_IS_SUBSTITUTE="OFF", **cls.token_way)
-            # Signed elsewhere: the program to sign, and the same with a byte of .text changed.
-            for name, signer, flip in (("signed", "signer", 0), ("other", "other", 0),
-                                       ("changed", "signer", 1)):
-                program = bytearray(read(TO_SIGN))
+            # Signed elsewhere: the programs to sign, and the same with a byte of .text changed.
+            for name, signer, flip, to_sign in (
+                    ("signed", "signer", 0, TO_SIGN), ("other", "other", 0, TO_SIGN),
+                    ("changed", "signer", 1, TO_SIGN), ("check", "signer", 0, TO_SIGN_CHECK),
+                    ("check changed", "signer", 1, TO_SIGN_CHECK)):
+                program = bytearray(read(to_sign))
                 program[0x1000] ^= flip
                 with open(path(name), "wb") as file:
                     file.write(osslsigncode("sign", "-pkcs12", pki.path(signer, ".p12"), "-pass",
                                             "right", "-h", "sha256", "-ts", url)(program))
 
     def test_both_ways_give_releases_that_the_rebuild_check_accepts(self):
-        self.assertEqual(self.outputs[-1].splitlines()[-1], TO_SIGN)
+        self.assertEqual(self.outputs[-1].splitlines()[-2:], [TO_SIGN, TO_SIGN_CHECK])
         elsewhere = os.path.join(self.folder, "elsewhere")
         result = package(elsewhere, SIGNED_PROGRAM=os.path.join(self.folder, "signed"),
+                         SIGNED_FIELD_CHECK=os.path.join(self.folder, "check"),
                          IMAGE_IS_SUBSTITUTE="OFF")
         self.assertEqual(result.returncode, 0, result.stderr)
         for signer, release in (("Throwaway signer", elsewhere),
                                 ("Token signer", os.path.join(self.folder, "token release"))):
             result = subprocess.run([REBUILD, release], capture_output=True, text=True)
-            self.assertIn(f"The release is the rebuild, signed: {os.path.basename(PACKAGE)} "
-                          f"signed by /CN={signer} (SHA-256", result.stdout, result.stderr)
+            self.assertRegex(result.stdout, f"^The release is the rebuild, signed: "
+                                            f"{FIELD_CHECK_ZIP} signed by /CN={signer} .*; "
+                                            f"{PACKAGE_NAME} signed by /CN={signer} \\(SHA-256 ",
+                             result.stderr)
 
     def test_a_refused_signature_or_token_leaves_no_package(self):
         self.assertEqual(self.token.returncode, 0, self.token.stderr)
-        token, (other_key, other, changed) = self.token_way, (
-            os.path.join(self.folder, name) for name in ("signer.pem", "other", "changed"))
+        token, (other_key, other, changed, signed, check, check_changed, other_p12) = (
+            self.token_way, (os.path.join(self.folder, name) for name in (
+                "signer.pem", "other", "changed", "signed", "check", "check changed", "other.p12")))
         for case, pin, way, expected in (
-                ("code changed", "", dict(SIGNED_PROGRAM=changed),
+                ("code changed", "", dict(SIGNED_PROGRAM=changed, SIGNED_FIELD_CHECK=check),
                  "is not the rebuilt program with its signature attached"),
-                ("not pinned", "", dict(SIGNED_PROGRAM=other), "by /CN=Other trusted signer, SHA"),
-                ("unsigned", "", dict(SIGNED_PROGRAM=TO_SIGN), "is the program to sign itself"),
+                ("not pinned", "", dict(SIGNED_PROGRAM=other, SIGNED_FIELD_CHECK=check),
+                 "by /CN=Other trusted signer, SHA"),
+                ("unsigned", "", dict(SIGNED_PROGRAM=TO_SIGN, SIGNED_FIELD_CHECK=check),
+                 "is the program to sign itself"),
+                ("field check code changed", "", dict(SIGNED_PROGRAM=signed,
+                                                      SIGNED_FIELD_CHECK=check_changed),
+                 f"ARGB_SIGNED_FIELD_CHECK={check_changed} is not the rebuilt program with"),
+                ("the updater as the field check", "", dict(SIGNED_PROGRAM=signed,
+                                                            SIGNED_FIELD_CHECK=signed),
+                 f"ARGB_SIGNED_FIELD_CHECK={signed} is not the rebuilt program with"),
+                ("signed here, not pinned", "right", dict(SIGNING_PKCS12=other_p12),
+                 "does not pin: pin it in package/release-signers.txt in a commit before the "
+                 "release's"),
+                ("a token that carries its authority twice", PIN, dict(
+                    token, SIGNING_TIMESTAMP_URL=self.twice), "argb-fw-updater.exe signed with "
+                 "ARGB_SIGNING_KEY=pkcs11:token=release;object=signer;type=private: its time-stamp "
+                 "carries the certificate of /CN=Throwaway time-stamps twice"),
                 ("wrong PIN", "1357", token, "the token refuses the PIN in ARGB_SIGNING_PASSWORD"),
                 ("no such token", PIN, dict(token, SIGNING_KEY=KEY.replace("=rel", "=x")),
                  "no token that ARGB_SIGNING_KEY names is present"),

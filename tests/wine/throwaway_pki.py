@@ -176,14 +176,15 @@ def release_pki(folder):
 
 
 @contextlib.contextmanager
-def serve_timestamps(pki):
+def serve_timestamps(pki, certs=("tsa-intermediate",)):
     """The time-stamp authority on 127.0.0.1: openssl ts answers each RFC 3161 query posted, with
-    its certificate and its intermediate's in the token."""
-    config = pki.path("tsa", ".cnf")
+    its certificate and those of `certs` (its chain file) in the token."""
+    chain = pki.bundle("-".join(("tsa-chain",) + certs), *certs)
+    config = pki.path("-".join(("tsa",) + certs), ".cnf")
     with open(config, "w", encoding="ascii") as file:
         file.write(f"[tsa]\ndefault_tsa = t\n[t]\nserial = {config}.serial\n"
                    f"signer_cert = {pki.path('tsa')}\nsigner_key = {pki.path('tsa', '.key')}\n"
-                   f"certs = {pki.path('tsa-intermediate')}\nsigner_digest = sha256\n"
+                   f"certs = {chain}\nsigner_digest = sha256\n"
                    f"default_policy = 1.2.3.4.1\ndigests = sha256\n")
 
     class Authority(http.server.BaseHTTPRequestHandler):
