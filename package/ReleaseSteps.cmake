@@ -1,6 +1,6 @@
 # Run by CPack twice: before it zips the staged files (no package file yet) to strip and sign the
-# programs (the field check's in a folder of its own beside the staged files), and after, to write the zip again in a fixed form with SHA256SUMS beside it
-# (release_steps.py says how).
+# programs (the field check's in a folder of its own beside the staged files), and after, to write
+# the zip again in a fixed form with SHA256SUMS beside it (release_steps.py says how).
 
 # A configuration written by hand or by an older version may hold a PIN: never on a command line.
 include("${CMAKE_CURRENT_LIST_DIR}/KeyPin.cmake")

@@ -582,15 +582,22 @@ def loaded(certificates, where):
     found = []
     for certificate in certificates:
         try:
-            found.append(keys.load_der_x509_certificate(certificate.dump()))
+            found.append(cryptography_form(certificate.dump()))
         except ValueError:
             try:
-                found.append(keys.load_der_x509_certificate(
+                found.append(cryptography_form(
                     x509.Certificate.load(certificate.dump()).dump(force=True)))
             except ValueError as error:
                 raise Differs(f"{where}: the certificate of {subject(certificate)} cannot be "
                               f"read for its revocation: {error}") from None
     return found
+
+
+def cryptography_form(der):
+    certificate = keys.load_der_x509_certificate(der)
+    # Its extensions are read only when first asked for: a fault in them shows here.
+    certificate.extensions
+    return certificate
 
 
 def check_revocation(path, token, trust, where):
