@@ -194,20 +194,17 @@ def corpus_program(fetch, member):
     cached = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
                           "argb-signed-corpus", fetch.split()[-1].replace("/", "_"))
     with tempfile.TemporaryDirectory() as work:
-        for step in [["apt-get", "update", "-qq"]] * fetch.startswith("apt-get") + [fetch.split()]:
-            if not os.path.exists(cached) and subprocess.run(step, cwd=work, capture_output=True
-                                                             ).returncode and "update" not in step:
-                raise AssertionError(f"fetching {fetch.split()[-1]} failed: {fetch}")
         if not os.path.exists(cached):
+            if fetch.startswith("apt-get"):
+                subprocess.run(["apt-get", "update", "-qq"], capture_output=True)
+            if subprocess.run(fetch.split(), cwd=work, capture_output=True).returncode:
+                raise AssertionError(f"fetching {fetch.split()[-1]} failed: {fetch}")
             package = os.path.join(work, os.listdir(work)[0])
             subprocess.run(["dpkg-deb", "-x", package, work] if package.endswith(".deb") else
                            ["tar", "-xzf", package, "-C", work, member], check=True)
             os.makedirs(os.path.dirname(cached), exist_ok=True)
             shutil.move(os.path.join(work, member), cached)
     return read(cached)
-# The release check whose fetches have 3 s in all instead of 30, for a server that never answers.
-QUICK_COMPARE = ("import sys; sys.path.insert(0, sys.argv.pop(1)); import release_revocation as r, "
-                 "compare_release; r.FETCH_DEADLINE = 3; sys.exit(compare_release.main())")
 
 
 class PackageTest(unittest.TestCase):
@@ -397,9 +394,7 @@ class SigningTest(UpdaterTestCase):
         self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
         sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
         signed = "The release is the rebuild, signed: "
-        def both_by(name):
-            """The accepting line of a release whose updater `name` signed, its field check the
-            throwaway signer."""
+        def both_by(name):  # the accepting line where `name` signed the updater
             return (f"{signed}{FIELD_CHECK_ZIP} signed by /CN=Throwaway signer (SHA-256 "
                     f"{self.fingerprint}); {release_zip} signed by /CN={name}")
         both = both_by("Throwaway signer")
@@ -476,6 +471,13 @@ class SigningTest(UpdaterTestCase):
         def gap(package_zip, _):
             package_zip.fp.write(bytes(300))
             package_zip.start_dir = package_zip.fp.tell()
+        def checked(*argv):
+            """The release check run here, so that its rebuilt zips are written once; its fetches
+            have 3 s in all instead of 30, for a server that never answers."""
+            told, errors = io.StringIO(), io.StringIO()
+            with mock.patch.object(release_revocation, "FETCH_DEADLINE", 3), \
+                    contextlib.redirect_stdout(told), contextlib.redirect_stderr(errors):
+                return compare_release.main(list(argv)), told.getvalue(), errors.getvalue()
         # The cases named "... unsigned" change the unsigned package, the others the signed one.
         for case, change, expected in (
                 ("unchanged signed", None, f"{both} (SHA-256 {self.fingerprint})"),
@@ -578,8 +580,7 @@ class SigningTest(UpdaterTestCase):
                  both),
                 ("time-stamped, certificates in another order", program(signature_edited(
                     reordered)), both),
-                ("time-stamped offline", lambda _: offline,
-                 both),
+                ("time-stamped offline", lambda _: offline, both),
                 ("time-stamped, token: 3 digest algorithms", token(setter("digest_algorithms",
                                                                           [sha256] * 3)),
                  "its time-stamp lists 3 digest algorithms, not one"),
@@ -669,23 +670,19 @@ class SigningTest(UpdaterTestCase):
                 shutil.copytree(rebuilt if case.endswith("unsigned") else self.timestamped_dir
                                 if case.startswith("time-stamped") else self.signed_dir, release,
                                 ignore=shutil.ignore_patterns("_*"))
-                env = {**os.environ, "ARGB_RELEASE_SIGNERS": self.pins,
-                       "ARGB_RELEASE_CAFILE": self.cafile,
+                env = {"ARGB_RELEASE_SIGNERS": self.pins, "ARGB_RELEASE_CAFILE": self.cafile,
                        "ARGB_RELEASE_TIMESTAMP_CAFILE": self.tsa_cafile,
                        **((change and change(release)) or {})}
-                result = subprocess.run(
-                    [sys.executable, COMPARE, "before", release], capture_output=True, text=True)
+                code, told, errors = checked("before", release)
                 accepted = expected.startswith("The re")
-                if result.returncode == 0:
+                if code == 0:
                     # Only a toolchain line that this machine lacks is named before the build.
-                    self.assertEqual(result.stdout.count("\n"), 0 if accepted else
-                                     case.endswith("package"), result.stderr)
-                    result = subprocess.run([sys.executable, "-c", QUICK_COMPARE, os.path.dirname(
-                        COMPARE), "compare", release, rebuilt], capture_output=True, text=True,
-                        env=env)
-                output = (result.stdout if accepted else result.stderr).splitlines()
-                self.assertEqual((result.returncode == 0, len(output)), (accepted, 1),
-                                 result.stdout + result.stderr)
+                    self.assertEqual(told.count("\n"), 0 if accepted else case.endswith("package"),
+                                     errors)
+                    with mock.patch.dict(os.environ, env):
+                        code, told, errors = checked("compare", release, rebuilt)
+                output = (told if accepted else errors).splitlines()
+                self.assertEqual((code == 0, len(output)), (accepted, 1), told + errors)
                 self.assertIn(expected, output[0])
                 self.assertLessEqual(len(output[0]), compare_release.LINE_CAP)
         # The unchanged signed release, made with a source date other than the commit's, goes

@@ -61,10 +61,9 @@ class SigningWaysTest(unittest.TestCase):
         cls.token_way = dict(SIGNING_KEY=KEY, SIGNING_PKCS11_MODULE=MODULE,
                              SIGNING_CERTIFICATES=pki.bundle("chain", "token", "intermediate"))
         # The package step's command lines, written down: no PIN may show there.
-        cls.commands, cls.recorded = path("commands"), dict(PYTHON=path("python"))
-        with open(path("python"), "w", encoding="ascii") as file:
-            file.write(f'#!/bin/sh\necho "$*" >> "{cls.commands}"\nexec /usr/bin/python3 "$@"\n')
-        os.chmod(path("python"), 0o755)
+        cls.commands, cls.recorded = path("commands"), dict(PYTHON=os.path.join(os.path.dirname(
+            os.path.abspath(__file__)), "recorded_python.py"))
+        cls.enterClassContext(mock.patch.dict(os.environ, ARGB_TEST_COMMANDS=cls.commands))
         # An authority configured the common OpenSSL way: its own certificate in its chain file.
         cls.twice = cls.enterClassContext(serve_timestamps(pki, ("tsa", "tsa-intermediate")))
         with serve_timestamps(pki) as url:
