@@ -46,11 +46,12 @@ class Pki:
         return os.path.join(self.folder, name + suffix)
 
     def issue(self, name, subject, issuer=None, options=(), chain=()):
-        """A certificate of a new RSA key, signed by `issuer` (self-signed without one); a leaf
-        gets a PKCS#12 file with the certificates of `chain`."""
+        """A certificate of the name's RSA key (new at its first), signed by `issuer` (self-signed
+        without one); a leaf gets a PKCS#12 file with the certificates of `chain`."""
         key, pem = self.path(name, ".key"), self.path(name)
-        openssl = ["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                   f"/CN={subject}", "-keyout", key, "-out", pem, *options]
+        openssl = ["openssl", "req", "-new", "-days", "2", "-subj", f"/CN={subject}", "-out", pem,
+                   *(["-key", key] if os.path.exists(key) else
+                     ["-newkey", "rsa:2048", "-nodes", "-keyout", key]), *options]
         if issuer:
             openssl += ["-CA", self.path(issuer), "-CAkey", self.path(issuer, ".key")]
         else:
@@ -158,12 +159,10 @@ def release_pki(folder):
               AUTHORITY + listed_at(f"{lists}/tsa-root.crl"))
     pki.issue("tsa", "Throwaway time-stamps", "tsa-intermediate",
               TIME_STAMPING + listed_at(f"{lists}/tsa-intermediate.crl"))
-    pki.issue("cross-b", "Cross B", options=AUTHORITY)
-    pki.issue("cross-a", "Cross A", "cross-b", AUTHORITY)
-    subprocess.run(["openssl", "req", "-new", "-key", pki.path("cross-b", ".key"), "-subj",
-                    "/CN=Cross B", "-days", "2", "-CA", pki.path("cross-a"), "-CAkey",
-                    pki.path("cross-a", ".key"), "-out", pki.path("cross-b"), *AUTHORITY],
-                   check=True, capture_output=True)
+    # Cross B again, its key now certified by Cross A, which it certified.
+    for name, subject, issuer in (("cross-b", "Cross B", None), ("cross-a", "Cross A", "cross-b"),
+                                  ("cross-b", "Cross B", "cross-a")):
+        pki.issue(name, subject, issuer, AUTHORITY)
     with open(pki.path("lists"), "wb") as file:
         file.write(pki.revocation_list("root", [("retired-intermediate", NOW)]) +
                    pki.revocation_list("intermediate", [
