@@ -282,7 +282,7 @@ def compare(release, rebuilt, trust):
         raise Differs(f"{SUMS} lists {len(names)} files besides {BUILDINFO}, the rebuild makes "
                       f"{', '.join(sorted(rebuilt_names))}" +
                       (f": {shortened(extra[0])} is not one of them" if extra else ""))
-    outputs, signed, unsigned = sorted(names), [], []
+    outputs, signed, unsigned, described = sorted(names), [], [], {}
     for name in outputs:
         released = regular_contents(os.path.join(release, name), FILE_CAP)
         again = regular_contents(os.path.join(rebuilt, name), FILE_CAP)
@@ -290,6 +290,8 @@ def compare(release, rebuilt, trust):
             signers = compare_zip(name, released, again, trust)
             signed += [f"{name} signed by {signer}" for signer in signers]
             unsigned += [] if signers else [name]
+            for signer in signers:
+                described.setdefault(signer, []).append(name)
         elif released != again:
             raise Differs(f"{name} differs from the rebuilt one")
     # The package signs both programs or neither.
@@ -299,9 +301,19 @@ def compare(release, rebuilt, trust):
     if released_record is not None:
         check_toolchain_lines(released_record, rebuilt_record, bool(signed))
     if signed:
-        print(f"The release is the rebuild, signed: {'; '.join(signed)}")
+        # Programs signed alike are named together, so that the line stays within its cap.
+        print(one_line("The release is the rebuild, signed: " + "; ".join(
+            f"{' and '.join(zips)}, each signed by {signer}" if len(zips) > 1 else
+            f"{zips[0]} signed by {signer}" for signer, zips in described.items())))
     else:
         print(f"The rebuild is identical to the release: {', '.join(outputs)}")
+
+
+def one_line(text):
+    """Bytes of the release it names (a zip's entry names, a signer's) never break or steer the
+    line, nor make it longer than a terminal shows at once."""
+    line = re.sub(r"[^ -~]", lambda char: char[0].encode("unicode_escape").decode(), text)
+    return line if len(line) <= LINE_CAP else line[:LINE_CAP - 3] + "..."
 
 
 def main(argv=None):
@@ -333,10 +345,7 @@ def main(argv=None):
     # Whatever else hostile input provokes ends the same way: one line, never a traceback.
     except Exception as error:
         told = error if isinstance(error, (Differs, OSError)) else f"{type(error).__name__}: {error}"
-        # Bytes of the release it names (a zip's entry names) never break or steer the line.
-        line = re.sub(r"[^ -~]", lambda char: char[0].encode("unicode_escape").decode(),
-                      f"The rebuild check fails: {told}")
-        print(line if len(line) <= LINE_CAP else line[:LINE_CAP - 3] + "...", file=sys.stderr)
+        print(one_line(f"The rebuild check fails: {told}"), file=sys.stderr)
         return 1
     return 0
 

@@ -34,8 +34,8 @@ TIMESTAMP_VERIFIED = "Timestamp Server Signature verification: ok"
 # A real chain has two to four certificates (signer, one or two intermediates, perhaps the root):
 # more are refused before any is looked at, so no content makes the check slow.
 MAX_CERTIFICATES = 6
-# A time-stamp token may carry one attribute certificate of its authority's (Microsoft's does); a
-# real one is under 1 KiB.
+# A time-stamp token may carry one attribute certificate that names its authority as holder
+# (Microsoft's does), signed by no key it carries; a real one is under 1 KiB.
 ATTRIBUTE_CERTIFICATE_CAP = 2048
 # What a library may raise on bytes it cannot read.
 READING_FAULTS = (ValueError, TypeError, KeyError, IndexError, AttributeError, OverflowError)
@@ -143,9 +143,14 @@ def reason(result):
 
 def subject(certificate):
     """The certificate's subject as OpenSSL's compat form writes it, e.g. /CN=name."""
+    return written(certificate.subject)
+
+
+def written(name):
+    """A name as OpenSSL's compat form writes it."""
     try:
         parts = [f"{attribute['type'].native}={str(attribute['value'].native)}"
-                 for rdn in certificate.subject.chosen for attribute in rdn]
+                 for rdn in name.chosen for attribute in rdn]
     except (ValueError, TypeError, KeyError):
         return "(an unreadable name)"
     short = {"common_name": "CN", "organization_name": "O", "country_name": "C",
@@ -213,25 +218,51 @@ def named_signer(signer_info, certificates, where):
     return named[0]
 
 
-def chain(signer, certificates, where):
-    """The certificates the signature may carry: one path from its signer's certificate upward, each
-    the issuer of the one before it by name and key, none twice, perhaps up to a root. Whether the
-    user's CA file holds one of them changes nothing."""
-    path = [signer]
-    while not issued_by(path[-1], path[-1], where):
+def trusted_path(signer, certificates, anchors, where):
+    """The signer's path as far as the user's trust reaches: up through the certificates carried to
+    the first one that a certificate of the CA file (`anchors`) issued, then that one as the file
+    holds it. Beside the path a signature may carry exact copies of its members or of the file's
+    certificates, nothing else: whatever sits above the trusted certificate was never judged by
+    anyone the user trusts, and its bytes would ride along. Returns the path and its anchor (None
+    where no certificate of the file is reached; osslsigncode then speaks first)."""
+    path, anchor = [signer], None
+    while True:
+        anchor = next((held for held in anchors if issued_by(path[-1], held, where)), None)
+        if anchor is not None or issued_by(path[-1], path[-1], where):
+            break
+        # Never one already on the path: certificates that sign each other would loop.
         issuer = next((certificate for certificate in certificates
-                       if all(member is not certificate for member in path) and
+                       if all(member.dump() != certificate.dump() for member in path) and
                        issued_by(path[-1], certificate, where)), None)
         if issuer is None:
             break
         path.append(issuer)
-    for certificate in certificates:
-        if all(member is not certificate for member in path):
-            twice = any(member.dump() == certificate.dump() for member in path)
-            raise Differs(f"{where} carries the certificate of {subject(certificate)} "
-                          f"{'twice' if twice else 'off its signer path'}: a signature holds its "
-                          f"signer's certificate and those above it, each once")
-    return path
+    path += [anchor] if anchor is not None else []
+    kept = {certificate.dump() for certificate in path + list(anchors)}
+    strays = [certificate for certificate in certificates if certificate.dump() not in kept]
+    claims = {id(stray) for stray in strays for held in anchors if held.subject == stray.subject
+              and held.public_key.dump() == stray.public_key.dump()}
+    # What issued the trusted certificate, or one that claims to be it, and so on upward.
+    tops = [anchor] * (anchor is not None) + [stray for stray in strays if id(stray) in claims]
+    above = set()
+    for top in tops:
+        for stray in strays:
+            if id(stray) not in above | claims and issued_by(top, stray, where):
+                above.add(id(stray))
+                tops.append(stray)
+    # A claim to be a trusted certificate tells the most, whatever the order carried.
+    for stray in sorted(strays, key=lambda stray: (id(stray) not in claims, id(stray) not in above)):
+        if id(stray) in claims:
+            raise Differs(f"{where} carries a certificate of {subject(stray)} issued by "
+                          f"{written(stray.issuer)} that claims the name and key of a trusted one "
+                          f"but is not its bytes")
+        if id(stray) in above:
+            raise Differs(f"{where} carries the certificate of {subject(stray)} above the trusted "
+                          f"{subject(tops[0])}: a signature's certificates end at the CA file's")
+        raise Differs(f"{where} carries the certificate of {subject(stray)} off its signer path: "
+                      f"a signature holds its signer's certificate and those above it up to the "
+                      f"CA file's")
+    return path, anchor
 
 
 def der_set(set_type, members):
@@ -347,7 +378,7 @@ def carried(signed_data, where, attributes=0):
         kind = OTHER_KINDS[kind] if kind else OTHER_KINDS["v2_attr_cert"] if len(
             others) == 1 else f"{len(others)} attribute certificates"
         raise Differs(f"{where} carries {kind}: a signature holds X.509 certificates" + (
-            ", and its time-stamp at most one attribute certificate of its authority"
+            ", and its time-stamp at most one attribute certificate that names its authority"
             if attributes else ""))
     for number, choice in enumerate(choices, 1):
         if choice.name != "certificate" and len(choice.dump()) > ATTRIBUTE_CERTIFICATE_CAP:
@@ -423,13 +454,12 @@ class Token:
                           f"verifies only a token that carries its signer's certificate")
         self.certificates = [choice.chosen for choice in self.choices
                              if choice.name == "certificate"]
-        self.path = chain(named_signer(self.signers[0], self.certificates, self.where),
-                          self.certificates, self.where)
+        self.signer = named_signer(self.signers[0], self.certificates, self.where)
         self.attribute = next((choice for choice in self.choices
                                if choice.name != "certificate"), None)
-        if self.attribute and not holds(self.attribute.chosen, self.path[0]):
+        if self.attribute and not holds(self.attribute.chosen, self.signer):
             raise Differs(f"{self.where} carries an attribute certificate whose holder is not its "
-                          f"signer {subject(self.path[0])}")
+                          f"signer {subject(self.signer)}")
 
     def rebuilt(self):
         signer = self.signers[0]
@@ -439,7 +469,7 @@ class Token:
                 self.signed_data["digest_algorithms"][0])]),
             "encap_content_info": {"content_type": TST_INFO,
                                    "content": core.ParsableOctetString(self.content)},
-            "signer_infos": [rebuilt_signer_info(signer, self.path[0])],
+            "signer_infos": [rebuilt_signer_info(signer, self.signer)],
             "certificates": certificate_set(self.choices)}
         return cms.ContentInfo({"content_type": "signed_data",
                                 "content": cms.SignedData(fields)})
@@ -563,16 +593,11 @@ def trusted(path):
     return [x509.Certificate.load(der) for kind, _, der in blocks if kind == "CERTIFICATE"]
 
 
-def completed(path, anchors, where):
-    """The path from its signer up to a self-signed certificate, or as far as the trusted
-    certificates reach: each the issuer of the one before it by name and key."""
-    path = list(path)
-    while not issued_by(path[-1], path[-1], where) and len(path) <= MAX_CERTIFICATES:
-        issuer = next((anchor for anchor in anchors if issued_by(path[-1], anchor, where)), None)
-        if issuer is None:
-            break
-        path.append(issuer)
-    return path
+def unanchored(anchor, where, cafile):
+    """osslsigncode refuses a path that reaches no certificate of the CA file, in its own words;
+    this holds where it does not."""
+    if anchor is None:
+        raise Differs(f"{where}: its signer's path reaches no certificate of the CA file {cafile}")
 
 
 def loaded(certificates, where):
@@ -601,15 +626,16 @@ def cryptography_form(der):
 
 
 def check_revocation(path, token, trust, where):
-    """Every certificate of the signer's path and of the time-stamp authority's, completed from
-    the CA files, judged against its issuer's revocation list at the time-stamp's time."""
-    paths, at = [(f"{where}: its signature", path, trusted(trust.cafile))], None
+    """Every certificate of the signer's trusted path and of the time-stamp authority's, up to
+    their anchors in the CA files, judged against its issuer's revocation list at the time-stamp's
+    time. Only these: a list named by a certificate off them is never fetched."""
+    paths, at = [(f"{where}: its signature", path)], None
     if token:
-        paths.append((token.where, token.path, trusted(trust.timestamp_cafile)))
+        paths.append((token.where, token.path))
         at = tsp.TSTInfo.load(token.content)["gen_time"].native
     try:
-        judge_revocation([(what, loaded(completed(members, anchors, what), what))
-                          for what, members, anchors in paths], at, trust.crlfile)
+        judge_revocation([(what, loaded(members, what)) for what, members in paths], at,
+                         trust.crlfile)
     except Refused as refusal:
         raise Differs(str(refusal)) from None
 
@@ -618,8 +644,8 @@ def judge_signature(program, rebuilt, where, work, trust):
     """The released program must be the rebuilt one with its signature attached, byte for byte, and
     that signature verified by osslsigncode with a pinned certificate as its signer, and no byte
     more than the rebuilt_signature() of its parts. trust: cafile, timestamp_cafile, crlfile.
-    Returns the signer's subject and fingerprint, and names the time-stamp's attribute
-    certificate, the one part that no key the user trusts signed."""
+    Returns the signer's subject and fingerprint, whether it is time-stamped, and names the token's
+    attribute certificate, the one part that no key the user trusts signed."""
     check_trust(trust)
     pins_path, pins = pinned_fingerprints()
     # The signed program is the rebuilt one, its signature and at most 8 bytes of padding.
@@ -640,12 +666,16 @@ def judge_signature(program, rebuilt, where, work, trust):
     der = contents(signature)
     signed_data, certificates, content, token = structure(der, where)
     signer = named_signer(signed_data["signer_infos"][0], certificates, f"{where}: its signature")
-    path = chain(signer, certificates, f"{where}: its signature")
+    path, anchor = trusted_path(signer, certificates, trusted(trust.cafile),
+                                f"{where}: its signature")
     check_key_usage(signer, where)
     if token and not trust.timestamp_cafile:
         raise Differs(f"{where}: its signature is time-stamped and no time-stamp authority is "
                       f"trusted: name its CA certificates with --timestamp-cafile "
                       f"(ARGB_RELEASE_TIMESTAMP_CAFILE)")
+    if token:
+        token.path, token.anchor = trusted_path(token.signer, token.certificates,
+                                                trusted(trust.timestamp_cafile), token.where)
     options = [*(["-CAfile", trust.cafile] if trust.cafile else []),
                *(["-TSA-CAfile", trust.timestamp_cafile] if trust.timestamp_cafile else []),
                # Revocation is judged by judge_revocation, along both paths and in bounded time.
@@ -655,12 +685,15 @@ def judge_signature(program, rebuilt, where, work, trust):
     result = osslsigncode("verify", "-in", signed, *options, "-require-leaf-hash", f"sha256:{leaf}")
     if result.returncode != 0:
         raise Differs(f"{where}: its signature does not verify: {reason(result)}")
+    unanchored(anchor, f"{where}: its signature", trust.cafile or SYSTEM_CA_FILE)
     if leaf not in pins:
         raise NotPinned(f"{where} is signed by {subject(signer)}, SHA-256 {leaf}, which {pins_path} "
                       f"does not pin")
     if token and TIMESTAMP_VERIFIED not in result.stdout.splitlines():
         raise Differs(f"{where}: its time-stamp does not verify with {trust.timestamp_cafile}: "
                       f"{reason(result)}")
+    if token:
+        unanchored(token.anchor, token.where, trust.timestamp_cafile)
     rebuilt_data = rebuilt_signature(signed_data, content, certificates, path[0], token)
     if encoded(rebuilt_data) != der:
         raise Differs(f"{where}: its signature holds more than its signer's chain, signed "
@@ -671,7 +704,10 @@ def judge_signature(program, rebuilt, where, work, trust):
         raise Differs(f"{where} is not the rebuilt program with its signature attached")
     # Last: only a signature that holds is worth the wait for its revocation lists.
     check_revocation(path, token, trust, where)
+    # Unsigned bytes are named for what they are: whoever made them named the authority.
     unsigned_part = token and token.attribute
-    return f"{subject(signer)} (SHA-256 {leaf})" + (
-        f"; its time-stamp carries the authority's attribute certificate "
-        f"({len(unsigned_part.dump())} bytes) that no trusted key signed" if unsigned_part else "")
+    return f"{subject(signer)} (SHA-256 {leaf}), " + (
+        "not time-stamped" if not token else "time-stamped" + (
+            f", its token carrying an attribute certificate: {len(unsigned_part.dump())} bytes "
+            f"that name the authority as holder, which no key you trust signed"
+            if unsigned_part else ""))
