@@ -302,14 +302,16 @@ class CorpusTest(unittest.TestCase):
                                             "certificate|CRL)|does not pin"):  # for trust alone
                     judge(*judged)
                 # The trust stood in for: osslsigncode's verify answers as with the maker's roots,
-                # and no authority's list, which this closed network cannot fetch, revokes a link.
+                # its path ends at a root that the CA files would hold, and no authority's list,
+                # which this closed network cannot fetch, revokes a link.
                 with mock.patch.object(release_signature, "osslsigncode", lambda *argv, real=(
                         release_signature.osslsigncode): real(*argv) if argv[0] != "verify" else
                         subprocess.CompletedProcess(argv, 0, release_signature.TIMESTAMP_VERIFIED)
-                        ), mock.patch.object(release_revocation, "issuers_lists", return_value=[]):
-                    self.assertRegex(judge(*judged), re.escape(f"(SHA-256 {signer})") + (
-                        attribute and f"; its time-stamp carries the authority's attribute "
-                        f"certificate \\({attribute} bytes\\) that no trusted key signed$" or "$"))
+                        ), mock.patch.object(release_revocation, "issuers_lists", return_value=[]
+                        ), mock.patch.object(release_signature, "unanchored", lambda *_: None):
+                    self.assertRegex(judge(*judged), re.escape(f"(SHA-256 {signer}), ") + (
+                        f"time-stamped, .*: {attribute} bytes that name the authority as holder, "
+                        f"which no key you trust signed$" if attribute else "(not )?time-stamped$"))
 
 
 class SubstituteRefusalTest(unittest.TestCase):
@@ -396,10 +398,17 @@ class SigningTest(UpdaterTestCase):
         signed = "The release is the rebuild, signed: "
         def both_by(name):  # the accepting line where `name` signed the updater
             return (f"{signed}{FIELD_CHECK_ZIP} signed by /CN=Throwaway signer (SHA-256 "
-                    f"{self.fingerprint}); {release_zip} signed by /CN={name}")
-        both = both_by("Throwaway signer")
+                    f"{self.fingerprint}), not time-stamped; {release_zip} signed by /CN={name}")
+        both = f"{signed}{FIELD_CHECK_ZIP} and {release_zip}, each signed by /CN=Throwaway signer"
         other, pinned, twin, intermediate, tsa, *cross = (self.pki.choice(name) for name in (
             "other", "signer", "twin", "intermediate", "tsa", "cross-a", "cross-b"))
+        root, forged, forger, forged_tsa = map(self.pki.choice, ("root", "forged-root", "forger",
+                                                                 "forged-tsa-root"))
+        forgery, check = "carries a certificate of /CN=Throwaway ", "argb-field-check.exe"
+        def carrying(*added, name=PROGRAM):  # certificates added to a program's signature
+            return zipped(rewritten(**{name: signature_edited(lambda data, _: {"certificates": [
+                *data["certificates"], *added]})}), FIELD_CHECK_ZIP if name == check else
+                release_zip)
         large = self.pki.choice("other")
         large.chosen["signature_value"] = bytes(20000)
         off_path = "certificate of /CN=Other trusted signer off its signer path"
@@ -479,7 +488,7 @@ class SigningTest(UpdaterTestCase):
                 return compare_release.main(list(argv)), told.getvalue(), errors.getvalue()
         # The cases named "... unsigned" change the unsigned package, the others the signed one.
         for case, change, expected in (
-                ("unchanged signed", None, f"{both} (SHA-256 {self.fingerprint})"),
+                ("unchanged signed", None, f"{both} (SHA-256 {self.fingerprint}), not time-stamp"),
                 ("unchanged unsigned", None, "The rebuild is identical to the release"),
                 ("sha256sum -b", changed(SUMS, lambda sums: sums.replace(b"  ", b" *")), signed),
                 ("appended", zipped(lambda data: data + bytes(64)), "64 bytes after its end"),
@@ -551,7 +560,7 @@ class SigningTest(UpdaterTestCase):
                                                                          [*data["certificates"],
                                                                           intermediate]))
                 })),
-                 "Code Signing CA twice"),
+                 both),
                 ("signer named in other case", program(signature_edited(named(twin))),
                  "names a signer whose certificate it does not carry"),
                 ("a second signer info", program(signature_edited(
@@ -561,6 +570,16 @@ class SigningTest(UpdaterTestCase):
                 ("pinned serial, issuer in other case", program(lambda data: signature_edited(
                     named(pinned, pinned))(osslsigncode(*sign, folder("twin.p12"))(data))),
                  "/CN=Twin signer off its signer path"),
+                ("the forged anchor pair in both programs", lambda release: carrying(
+                    forged, forger)(release) or carrying(forged, forger, name=check)(release),
+                 f"{check} in {FIELD_CHECK_ZIP}: its signature {forgery}Root CA issued by /CN=F"),
+                ("a certificate above the trusted one", lambda release: carrying(root, name=check)(
+                    release) or trusting(cafile=["intermediate"])(release),
+                 "/CN=Throwaway Root CA above the trusted /CN=Throwaway Code Signing CA"),
+                ("key usage not critical", program(osslsigncode(*sign, folder("loosely.p12"))),
+                 "may not sign: its key usage is key_encipherment, without digitalSignature"),
+                ("a signer among two that sign each other", program(signature_edited(named(
+                    cross[1], *cross))), "/CN=Throwaway signer off its signer path"),
                 ("revocation list unreachable", program(osslsigncode(*sign, folder("listed.p12"))),
                  "signature: the revocation list server 127.0.0.1:9 fails: "),
                 ("an OCTET STRING as time-stamp", program(signature_edited(
@@ -572,7 +591,10 @@ class SigningTest(UpdaterTestCase):
                         {"type": "counter_signature", "values": [signer.copy()]})))),
                  "Authenticode (legacy) time-stamp, which this check does not judge: time-stamp "
                  "with RFC 3161 (signtool /tr, osslsigncode -ts)"),
-                ("time-stamped", None, both),
+                ("time-stamped", None, f"{both} (SHA-256 {self.fingerprint}), time-stamped"),
+                ("time-stamped, token: the forged anchor pair", token(lambda data, _: (
+                    data.__setitem__("certificates", [*data["certificates"], forged_tsa, forger]))),
+                 f"its time-stamp {forgery}Time-Stamp Root issued by /CN=Forger Root that claims"),
                 ("time-stamped, CA files with the intermediates", trusting(
                     cafile=["root", "intermediate"], timestamp_cafile=["tsa-root",
                                                                        "tsa-intermediate"]),
@@ -689,6 +711,10 @@ class SigningTest(UpdaterTestCase):
                                          ARGB_RELEASE_CAFILE=self.cafile))
         self.assertIn(both, result.stdout,
                       result.stderr)
+        # The forged pair, checked as a user runs the check: one line, and no list fetched.
+        result = subprocess.run([sys.executable, COMPARE, "compare", folder(
+            "the forged anchor pair in both programs"), rebuilt], capture_output=True, text=True)
+        self.assertEqual((result.returncode, result.stderr.count("\n")), (1, 1), result.stderr)
         # A release of another toolchain: named before the build, which goes on.
         buildinfo = os.path.join(self.folder, "unchanged signed", "BUILDINFO")
         record = re.sub(r"(?m)^(Debian package cmake: ).*$", r"\g<1>0.1-other",

@@ -8,6 +8,7 @@ import functools
 import hashlib
 import http.server
 import os
+import shutil
 import socket
 import subprocess
 import threading
@@ -140,6 +141,8 @@ def release_pki(folder):
         pki.issue(name, subject, issuer, [option.replace("digitalSignature", "keyEncipherment") if
                                           name == "enciphering" else option
                                           for option in CODE_SIGNING + options], chain=[issuer])
+    pki.issue("loosely", "Signer whose key usage, not critical, enciphers", "intermediate", [
+        "-addext", "keyUsage=keyEncipherment", *CODE_SIGNING[2:]], chain=["intermediate"])
     # DEFAULT values that DER leaves out: "explicit" encodes `cA FALSE`, its CA `critical FALSE`.
     pki.issue("default", "Throwaway DEFAULT CA", "root", AUTHORITY)
     certificate = pki.certificate("default")
@@ -162,7 +165,13 @@ def release_pki(folder):
     # Cross B again, its key now certified by Cross A, which it certified.
     for name, subject, issuer in (("cross-b", "Cross B", None), ("cross-a", "Cross A", "cross-b"),
                                   ("cross-b", "Cross B", "cross-a")):
-        pki.issue(name, subject, issuer, AUTHORITY)
+        pki.issue(name, subject, issuer, AUTHORITY + ["-set_serial", "4242"])
+    # A forger's pair: each trusted root's name and key under a root of its own, listed nowhere.
+    pki.issue("forger", "Forger Root", options=AUTHORITY)
+    for name, root in (("forged-root", "root"), ("forged-tsa-root", "tsa-root")):
+        shutil.copy(pki.path(root, ".key"), pki.path(name, ".key"))
+        pki.issue(name, pki.certificate(root).subject.native["common_name"], "forger",
+                  AUTHORITY + listed_at("http://127.0.0.1:9/forger.crl"))
     with open(pki.path("lists"), "wb") as file:
         file.write(pki.revocation_list("root", [("retired-intermediate", NOW)]) +
                    pki.revocation_list("intermediate", [
