@@ -27,15 +27,16 @@ CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.
 TRUST = argparse.Namespace(cafile=None, timestamp_cafile=SYSTEM_CA_FILE, crlfile=None)
 
 
-def unsigned(program, work):
+def unsigned(program):
     """The program as the rebuild gives it, without its signature; itself where osslsigncode cannot
     remove it."""
-    signed, removed = os.path.join(work, "signed"), os.path.join(work, "unsigned")
-    with open(signed, "wb") as file:
-        file.write(program)
-    subprocess.run(["osslsigncode", "remove-signature", "-in", signed, "-out", removed],
-                   capture_output=True)
-    return contents(removed if os.path.exists(removed) else signed)
+    with tempfile.TemporaryDirectory() as work:
+        signed, removed = os.path.join(work, "signed"), os.path.join(work, "unsigned")
+        with open(signed, "wb") as file:
+            file.write(program)
+        subprocess.run(["osslsigncode", "remove-signature", "-in", signed, "-out", removed],
+                       capture_output=True)
+        return contents(removed if os.path.exists(removed) else signed)
 
 
 def tiny_entries(program):
@@ -66,10 +67,8 @@ def main():
     if not names:
         print(f"{CACHE} holds no program: run the corpus test (release_signature_corpus) first")
         return 1
-    with tempfile.TemporaryDirectory() as work:
-        cases = [(name, program, unsigned(program, work))
-                 for name, program in ((name, contents(os.path.join(CACHE, name)))
-                                       for name in names)]
+    cases = [(name, program, unsigned(program))
+             for name, program in ((name, contents(os.path.join(CACHE, name))) for name in names)]
     cases.append((f"8-byte entries on {cases[0][0]}", tiny_entries(cases[0][2]), cases[0][2]))
     for name, program, rebuilt in cases:
         seconds, line = timed(program, rebuilt, rounds)
