@@ -10,6 +10,7 @@ only a signature that holds in every other way waits for a server.
 import hashlib
 import os
 import re
+import struct
 import subprocess
 
 from asn1crypto import cms, core, pem, tsp, x509
@@ -17,7 +18,7 @@ from cryptography import exceptions, x509 as keys
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
-from release_inputs import TRUST_VARIABLES, contents
+from release_inputs import TRUST_VARIABLES, contents, with_checksum
 from release_revocation import Refused, judge_revocation
 
 # The SHA-256 fingerprints of the maker's signing certificates; ARGB_RELEASE_SIGNERS names another
@@ -53,6 +54,10 @@ OSSLSIGNCODE_TIMEOUT = 60
 SYSTEM_CA_FILE = "/etc/ssl/certs/ca-certificates.crt"
 # A name quoted from a release in a refusal line is cut to this many characters.
 NAME_CAP = 80
+# An entry of a PE's attribute certificate table (WIN_CERTIFICATE): dwLength, wRevision and
+# wCertificateType, then its bytes; each entry starts on a multiple of 8 bytes.
+CERTIFICATE_ENTRY = struct.Struct("<IHH")
+SIGNED_DATA_ENTRY = (0x0200, 2)
 # An OpenSSL error line: id:error:code:library:function:reason:file:line:data
 OPENSSL_ERROR = re.compile(r"[0-9A-F]+:error:[0-9A-F]+:[^:]*:[^:]*:([^:]*):[^:]*:[^:]*:?(.*)")
 
@@ -483,6 +488,54 @@ class Token:
         return cms.CMSAttributes(contents=attribute.dump(), implicit=1)
 
 
+def security_directory(program):
+    """Where the PE's security directory lies: the fifth data directory, after PE32's or PE32+'s
+    own fields of the optional header."""
+    header = struct.unpack_from("<I", program, 0x3C)[0] + 24
+    return header + (96 if struct.unpack_from("<H", program, header)[0] == 0x10B else 112) + 4 * 8
+
+
+def certificate_entries(program):
+    """The offset and dwLength of each signature entry of the program's certificate table, read from
+    its headers alone and no further than SIGNATURE_CAP bytes into the table, so that no table is
+    slow to count."""
+    try:
+        at, size = struct.unpack_from("<II", program, security_directory(program))
+    except struct.error:
+        return []
+    entries, end = [], min(at + size, len(program), at + SIGNATURE_CAP)
+    while at + CERTIFICATE_ENTRY.size <= end:
+        length, *kind = CERTIFICATE_ENTRY.unpack_from(program, at)
+        if length < CERTIFICATE_ENTRY.size:
+            break
+        if tuple(kind) == SIGNED_DATA_ENTRY:
+            entries.append((at, length))
+        at += length + -length % 8
+    return entries
+
+
+def shaped(signed_data, where):
+    """The signatures refused by design, named from their identifiers before any count speaks: a
+    digest other than SHA-256, a nested second signature, a legacy time-stamp, an attribute
+    certificate beside the signer's."""
+    signers = list(signed_data["signer_infos"])[:1]
+    digests = [algorithm["algorithm"].native for algorithm in [
+        *signed_data["digest_algorithms"], *(signer["digest_algorithm"] for signer in signers)]]
+    types = [attribute["type"].dotted for signer in signers
+             for attribute in signer["unsigned_attrs"] or []]
+    wrong = [digest for digest in digests if digest != "sha256"]
+    if wrong:
+        raise Differs(f"{where} digests with {shortened(wrong[0])}, not SHA-256")
+    if NESTED_SIGNATURE in types:
+        raise Differs(f"{where} carries a nested second signature; a release carries one")
+    if LEGACY_TIMESTAMP in types:
+        raise Differs(f"{where} carries an Authenticode (legacy) time-stamp, which this check does "
+                      f"not judge: time-stamp with RFC 3161 (signtool /tr, osslsigncode -ts)")
+    if any(choice.name.endswith("attr_cert") for choice in signed_data["certificates"] or []):
+        raise Differs(f"{where} carries an attribute certificate outside its time-stamp: a "
+                      f"signature holds X.509 certificates")
+
+
 def structure(der, where):
     """The signature's SignedData, its certificates, content and time-stamp token (or None), with
     the refusals that its form alone decides."""
@@ -491,13 +544,11 @@ def structure(der, where):
         signed_data = info["content"]
         if info["content_type"].native != "signed_data":
             raise ValueError
+        shaped(signed_data, f"{where}: its signature")
         bounded(signed_data, f"{where}: its signature")
         certificates = [choice.chosen for choice in carried(signed_data, f"{where}: its signature")]
         content = signed_data["encap_content_info"]["content"].parsed.untag()
         signers = signed_data["signer_infos"]
-        algorithms = [*signed_data["digest_algorithms"]] + [signer["digest_algorithm"]
-                                                           for signer in signers]
-        digests = [algorithm["algorithm"].native for algorithm in algorithms]
         if not len(signed_data["digest_algorithms"]):
             raise ValueError("no digest algorithm")
         unauthenticated = [attribute for signer in signers
@@ -509,15 +560,6 @@ def structure(der, where):
     if len(signers) != 1:
         raise Differs(f"{where}: its signature has {len(signers)} signers, not one")
     read_whole(f"{where}: its signature", signer_parts(signers[0], f"{where}: its signature"))
-    wrong = [digest for digest in digests if digest != "sha256"]
-    if wrong:
-        raise Differs(f"{where}: its signature digests with {shortened(wrong[0])}, not SHA-256")
-    if NESTED_SIGNATURE in types:
-        raise Differs(f"{where}: its signature carries a nested second signature")
-    if LEGACY_TIMESTAMP in types:
-        raise Differs(f"{where}: its signature carries an Authenticode (legacy) time-stamp, which "
-                      f"this check does not judge: time-stamp with RFC 3161 (signtool /tr, "
-                      f"osslsigncode -ts)")
     added = [oid for oid in types if oid != RFC3161_TIMESTAMP]
     if added:
         raise Differs(f"{where}: its signature carries the unauthenticated attribute "
@@ -551,16 +593,26 @@ def encoded(signed_data):
     return cms.ContentInfo({"content_type": "signed_data", "content": signed_data}).dump()
 
 
-def attach(signed_data, unsigned, work):
-    """The program with the signature attached: osslsigncode writes it even where it does not
-    verify, and nothing where it cannot."""
+def attach(signed_data, unsigned, work, length):
+    """The program with the signature attached (osslsigncode writes it even where it does not
+    verify, and nothing where it cannot), its entry's dwLength the released `length`: padded to 8
+    bytes as osslsigncode and signtool write it, or the signature's own as sbsign does, which
+    Secure Boot's loaders accept. The padding stays osslsigncode's, and the PE checksum is computed
+    for the layout, so no byte of either is the release's choice."""
     signature, program = os.path.join(work, "attach.p7"), os.path.join(work, "attached.exe")
     with open(signature, "wb") as file:
         file.write(encoded(signed_data))
     if os.path.exists(program):
         os.remove(program)
     osslsigncode("attach-signature", "-sigin", signature, "-in", unsigned, "-out", program)
-    return program
+    if not os.path.exists(program):
+        return None
+    data, entries = bytearray(contents(program)), certificate_entries(contents(program))
+    if len(entries) != 1 or length != CERTIFICATE_ENTRY.size + len(encoded(signed_data)) or \
+            entries[0][1] == length:
+        return bytes(data)
+    struct.pack_into("<I", data, entries[0][0], length)
+    return with_checksum(data)
 
 
 def first_difference(released, rebuilt, owner="its"):
@@ -648,6 +700,9 @@ def judge_signature(program, rebuilt, where, work, trust):
     attribute certificate, the one part that no key the user trusts signed."""
     check_trust(trust)
     pins_path, pins = pinned_fingerprints()
+    entries = certificate_entries(program)
+    if len(entries) > 1:
+        raise Differs(f"{where} carries {len(entries)} signatures; a release carries one")
     # The signed program is the rebuilt one, its signature and at most 8 bytes of padding.
     if len(program) - len(rebuilt) > SIGNATURE_CAP + 16:
         raise Differs(f"{where} is {len(program) - len(rebuilt)} bytes longer than the rebuilt "
@@ -662,6 +717,15 @@ def judge_signature(program, rebuilt, where, work, trust):
         os.remove(signature)
     osslsigncode("extract-signature", "-in", signed, "-out", signature)
     if not os.path.exists(signature):
+        # osslsigncode reads no signature of some shapes refused by design: named from the entry.
+        if entries:
+            at, length = entries[0]
+            try:
+                der = cms.ContentInfo.load(program[at + CERTIFICATE_ENTRY.size:at + length]).dump()
+            except READING_FAULTS:
+                der = None
+            if der:
+                structure(der, where)
         raise Differs(f"{where} differs from the rebuilt one and carries no signature")
     der = contents(signature)
     signed_data, certificates, content, token = structure(der, where)
@@ -699,8 +763,7 @@ def judge_signature(program, rebuilt, where, work, trust):
         raise Differs(f"{where}: its signature holds more than its signer's chain, signed "
                       f"attributes, signature value and time-stamp: "
                       f"{first_difference(signed_data, rebuilt_data)} differs")
-    attached = attach(rebuilt_data, unsigned, work)
-    if not os.path.exists(attached) or contents(attached) != program:
+    if attach(rebuilt_data, unsigned, work, entries[0][1] if entries else None) != program:
         raise Differs(f"{where} is not the rebuilt program with its signature attached")
     # Last: only a signature that holds is worth the wait for its revocation lists.
     check_revocation(path, token, trust, where)

