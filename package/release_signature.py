@@ -247,6 +247,11 @@ def trusted_path(signer, certificates, anchors, where):
     strays = [certificate for certificate in certificates if certificate.dump() not in kept]
     claims = {id(stray) for stray in strays for held in anchors if held.subject == stray.subject
               and held.public_key.dump() == stray.public_key.dump()}
+    # One trusted certificate's name and key certified by another (the cross-certificate between
+    # two roots of the file that Certum's tokens carry): a trusted key signed its every byte.
+    crossed = {id(stray) for stray in strays if id(stray) in claims and any(
+        issued_by(stray, held, where) for held in anchors)}
+    strays = [stray for stray in strays if id(stray) not in crossed]
     # What issued the trusted certificate, or one that claims to be it, and so on upward.
     tops = [anchor] * (anchor is not None) + [stray for stray in strays if id(stray) in claims]
     above = set()
