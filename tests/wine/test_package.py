@@ -21,7 +21,7 @@ from unittest import mock
 
 from asn1crypto import cms, core, crl as crl_module, x509
 
-from throwaway_pki import AUTHORITY, Pki, release_pki, serve_timestamps
+from throwaway_pki import AUTHORITY, NOW, Pki, release_pki, serve_timestamps
 from wine_harness import CLOSING_PROMPT, CONFIRMATION, UpdaterTestCase, WinePrefix, WineRun
 
 UPDATER = os.environ.get("ARGB_WIN_UPDATER", "")
@@ -444,6 +444,21 @@ class SigningTest(UpdaterTestCase):
             return zipped(rewritten(**{name: signature_edited(lambda data, _: {"certificates": [
                 *data["certificates"], *added]})}), FIELD_CHECK_ZIP if name == check else
                 release_zip)
+        def attributed(holder, size=0, count=1):
+            """A token carrying `count` attribute certificates that name `holder`, signed by no
+            one, their signature value `size` bytes long."""
+            held = self.pki.certificate(holder)
+            choice = cms.CertificateChoices({"v2_attr_cert": {"ac_info": {
+                "version": "v2", "holder": {"base_certificate_id": {"issuer": [{
+                    "directory_name": held.issuer}], "serial": held.serial_number}},
+                "issuer": {"v2_form": {"issuer_name": [{"directory_name": held.subject}]}},
+                "signature": {"algorithm": "sha256_rsa"}, "serial_number": 1,
+                "att_cert_validity_period": {"not_before_time": NOW, "not_after_time": NOW},
+                "attributes": []}, "signature_algorithm": {"algorithm": "sha256_rsa"},
+                "signature": bytes(size)}})
+            return token(lambda data, _: data.__setitem__("certificates", [
+                *data["certificates"], *[choice] * count])), len(choice.dump())
+        with_attribute, attribute_size = attributed("tsa", 256)
         large = self.pki.choice("other")
         large.chosen["signature_value"] = bytes(20000)
         off_path = "certificate of /CN=Other trusted signer off its signer path"
@@ -656,6 +671,15 @@ class SigningTest(UpdaterTestCase):
                 ("time-stamped offline", lambda _: offline, both),
                 ("time-stamped, token: two that sign each other", token(setter("certificates", [
                     tsa, *cross])), "its time-stamp carries the certificate of /CN=Cross"),
+                ("time-stamped, token: an attribute certificate", with_attribute,
+                 f"its token carrying an attribute certificate: {attribute_size} bytes that name "
+                 f"the authority as holder, which no key you trust signed"),
+                ("time-stamped, token: two attribute certificates", attributed("tsa", count=2)[0],
+                 "its time-stamp carries 2 attribute certificates"),
+                ("time-stamped, token: an attribute certificate of 3 KB", attributed(
+                    "tsa", 3072)[0], "attribute certificate of 3"),
+                ("time-stamped, token: an attribute certificate of another holder", attributed(
+                    "tsa-intermediate")[0], "attribute certificate whose holder is not its signer"),
                 ("time-stamped, token: another certificate", token(lambda data, _: data.__setitem__(
                     "certificates", [*data["certificates"], other])), off_path),
                 ("time-stamped, token: a revocation list", token(setter("crls", [crl])),
