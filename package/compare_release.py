@@ -301,19 +301,20 @@ def compare(release, rebuilt, trust):
     if released_record is not None:
         check_toolchain_lines(released_record, rebuilt_record, bool(signed))
     if signed:
-        # Programs signed alike are named together, so that the line stays within its cap.
+        # Programs signed alike are named together. The line is never cut: it names the bytes
+        # that no trusted key signed, and its parts are bounded (a subject at NAME_CAP).
         print(one_line("The release is the rebuild, signed: " + "; ".join(
             f"{' and '.join(zips)}, each signed by {signer}" if len(zips) > 1 else
-            f"{zips[0]} signed by {signer}" for signer, zips in described.items())))
+            f"{zips[0]} signed by {signer}" for signer, zips in described.items()), cap=None))
     else:
         print(f"The rebuild is identical to the release: {', '.join(outputs)}")
 
 
-def one_line(text):
+def one_line(text, cap=LINE_CAP):
     """Bytes of the release it names (a zip's entry names, a signer's) never break or steer the
-    line, nor make it longer than a terminal shows at once."""
+    line, nor make it longer than `cap`, what a terminal shows at once."""
     line = re.sub(r"[^ -~]", lambda char: char[0].encode("unicode_escape").decode(), text)
-    return line if len(line) <= LINE_CAP else line[:LINE_CAP - 3] + "..."
+    return line if cap is None or len(line) <= cap else line[:cap - 3] + "..."
 
 
 def main(argv=None):
