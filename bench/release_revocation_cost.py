@@ -1,7 +1,7 @@
 """What the release check's revocation judgement costs on the worst input of each kind, all signed
 by an authority whose key has a 3071-bit public exponent, so that each signature check costs what
-a private key's operation does. The lists are served from 127.0.0.1, as a forger on the network
-would serve them, or given as the user's list file.
+a private key's operation does. The lists are served from 127.0.0.1 (by the signing tests' list
+server), as a forger on the network would serve them, or given as the user's list file.
 
 Run by hand through its target:
     cmake --build --preset windows --target release_revocation_bench
@@ -9,13 +9,11 @@ Run by hand through its target:
 
 import argparse
 import datetime
-import http.server
 import math
 import os
 import secrets
 import sys
 import tempfile
-import threading
 import time
 
 from asn1crypto import x509
@@ -24,9 +22,11 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import rsa
 from cryptography.x509.oid import NameOID
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "package"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "package"), os.path.join(HERE, "..", "tests", "wine")]
 import release_revocation  # noqa: E402
 from release_signature import Differs, check_trust  # noqa: E402
+from throwaway_pki import serve_folder  # noqa: E402
 
 NOW = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
 PEM, DER = serialization.Encoding.PEM, serialization.Encoding.DER
@@ -69,22 +69,6 @@ def revocation_list(key, entries=0, last=None, hours=1):
         revoked_certificates=revoked).sign(key, hashes.SHA256())
 
 
-def serve(answers):
-    class Answers(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            body = answers[self.path]
-            self.send_response(200)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
-        def log_message(self, *_):
-            pass
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Answers)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return f"http://127.0.0.1:{server.server_port}"
-
-
 def judged(label, root, key, points, crlfile=None):
     leaf = certificate(label, rsa.generate_private_key(65537, 2048), "Bench Root", key, points,
                        serial=4242)
@@ -110,13 +94,12 @@ def main():
     block = revocation_list(key, 16_500_000 * 3 // 4 * 64 // 65 // 22, last=4242).public_bytes(PEM)
     distinct = b"".join(revocation_list(key, hours=hour).public_bytes(PEM)
                         for hour in range(1, release_revocation.LISTS_CAP + 1))
-    answers = {"/copies": one * (cap // len(one)), "/fullest": fullest, "/block": block,
-               "/distinct": distinct}
-    url = serve(answers)
     folder = tempfile.mkdtemp(prefix="revocation-bench-")
-    for name in ("block", "copies"):
+    for name, data in (("copies", one * (cap // len(one))), ("fullest", fullest), ("block", block),
+                       ("distinct", distinct)):
         with open(os.path.join(folder, name), "wb") as file:
-            file.write(answers[f"/{name}"])
+            file.write(data)
+    url = serve_folder(folder)[0]
     print(f"lists: {len(one)} bytes copied {cap // len(one)} times; {len(fullest)} bytes of DER; "
           f"one PEM block of {len(block)} bytes; {release_revocation.LISTS_CAP} distinct lists",
           flush=True)

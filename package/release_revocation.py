@@ -140,6 +140,9 @@ class Fetcher:
                         if not chunk:
                             break
                         data += chunk
+                # An answer still coming at the deadline is none.
+                if time.monotonic() >= self.deadline:
+                    raise Refused(f"gave no list within the {FETCH_DEADLINE} s all fetches have")
                 if len(data) > LIST_CAP:
                     raise Refused(f"sends more than {LIST_CAP} bytes")
                 answers.put((point, bytes(data)))
