@@ -14,7 +14,7 @@ import urllib.error
 import urllib.parse
 import urllib.request
 
-from asn1crypto import x509
+from asn1crypto import core, x509
 from cryptography import exceptions, x509 as keys
 from cryptography.hazmat.primitives import serialization
 
@@ -39,6 +39,8 @@ COMPROMISE = {keys.ReasonFlags.key_compromise, keys.ReasonFlags.ca_compromise,
               keys.ReasonFlags.aa_compromise}
 CRL_DISTRIBUTION_POINTS, BASIC_CONSTRAINTS = "2.5.29.31", "2.5.29.19"
 PEM_END = b"-----END X509 CRL-----"
+# What asn1crypto may raise on bytes it cannot read.
+READING_FAULTS = (ValueError, TypeError, KeyError, IndexError, AttributeError, OverflowError)
 
 
 class Refused(Exception):
@@ -56,13 +58,16 @@ def needed(certificate, oid):
     """The value of the certificate's extension `oid`, or None. Only this one is parsed, so no
     other extension, whatever OID or value it holds, bears on the verdict."""
     try:
-        for item in certificate["tbs_certificate"]["extensions"]:
+        extensions = certificate["tbs_certificate"]["extensions"]
+        for item in [] if isinstance(extensions, core.Void) else extensions:
             if item["extn_id"].dotted == oid:
                 return item["extn_value"].parsed
-    except (ValueError, TypeError, KeyError):
-        pass
-    else:
-        return None
+    except READING_FAULTS:
+        unreadable(certificate, oid)
+    return None
+
+
+def unreadable(certificate, oid):
     raise Refused(f"{name(certificate)} cannot be read for its revocation: its extension {oid}")
 
 
@@ -70,20 +75,27 @@ def distribution_points(certificate):
     """The URLs of the points that hold the certificate's complete list, and whether it names
     others: of some reasons only, at another issuer (cRLIssuer) or without a URL."""
     urls, others = [], False
-    for point in needed(certificate, CRL_DISTRIBUTION_POINTS) or []:
-        found = [general.chosen.native for general in point["distribution_point"].chosen
-                 if general.name == "uniform_resource_identifier"] if (
-                     point["distribution_point"].name == "full_name") else []
-        if found and point["reasons"].native is None and point["crl_issuer"].native is None:
-            urls += found
-        else:
-            others = True
+    try:
+        for point in needed(certificate, CRL_DISTRIBUTION_POINTS) or []:
+            where = point["distribution_point"]
+            found = [general.chosen.native for general in where.chosen
+                     if general.name == "uniform_resource_identifier"] if (
+                         not isinstance(where, core.Void) and where.name == "full_name") else []
+            if found and point["reasons"].native is None and point["crl_issuer"].native is None:
+                urls += found
+            else:
+                others = True
+    except READING_FAULTS:
+        unreadable(certificate, CRL_DISTRIBUTION_POINTS)
     return urls, others
 
 
 def authority(certificate):
     constraints = needed(certificate, BASIC_CONSTRAINTS)
-    return bool(constraints and constraints["ca"].native)
+    try:
+        return bool(constraints and constraints["ca"].native)
+    except READING_FAULTS:
+        unreadable(certificate, BASIC_CONSTRAINTS)
 
 
 def lists_in(data):
