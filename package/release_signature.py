@@ -14,12 +14,12 @@ import struct
 import subprocess
 
 from asn1crypto import cms, core, pem, tsp, x509
-from cryptography import exceptions, x509 as keys
+from cryptography import exceptions
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
 from release_inputs import TRUST_VARIABLES, contents, with_checksum
-from release_revocation import Refused, judge_revocation
+from release_revocation import Refused, judge_revocation, lists_in
 
 # The SHA-256 fingerprints of the maker's signing certificates; ARGB_RELEASE_SIGNERS names another
 # file of the same form.
@@ -98,9 +98,14 @@ def check_trust(trust):
             continue
         what = f"the {kind} {path} (--{name.replace('_', '-')}, {TRUST_VARIABLES[name]})"
         try:
-            found = {block for block, _, _ in pem.unarmor(user_file(path, what), multiple=True)}
+            data = user_file(path, what)
+            # A list file is read as the revocation check reads it: within its cap, in linear time.
+            found = ({label} if lists_in(data) else set()) if name == "crlfile" else {
+                block for block, _, _ in pem.unarmor(data, multiple=True)}
         except ValueError:
             found = set()
+        except Refused as refusal:
+            raise Differs(f"{what} {refusal}") from None
         if label not in found:
             raise Differs(f"{what} is not PEM: it holds no \"-----BEGIN {label}-----\" block")
 
@@ -657,31 +662,6 @@ def unanchored(anchor, where, cafile):
         raise Differs(f"{where}: its signer's path reaches no certificate of the CA file {cafile}")
 
 
-def loaded(certificates, where):
-    """The certificates in python3-cryptography's form, for their names, serials, keys and
-    extensions. It refuses DEFAULT values that DER leaves out, which an issuer may have signed in:
-    such a certificate, its signature already checked over its own bytes, is read in DER."""
-    found = []
-    for certificate in certificates:
-        try:
-            found.append(cryptography_form(certificate.dump()))
-        except ValueError:
-            try:
-                found.append(cryptography_form(
-                    x509.Certificate.load(certificate.dump()).dump(force=True)))
-            except ValueError as error:
-                raise Differs(f"{where}: the certificate of {subject(certificate)} cannot be "
-                              f"read for its revocation: {error}") from None
-    return found
-
-
-def cryptography_form(der):
-    certificate = keys.load_der_x509_certificate(der)
-    # Its extensions are read only when first asked for: a fault in them shows here.
-    certificate.extensions
-    return certificate
-
-
 def check_revocation(path, token, trust, where):
     """Every certificate of the signer's trusted path and of the time-stamp authority's, up to
     their anchors in the CA files, judged against its issuer's revocation list at the time-stamp's
@@ -691,8 +671,7 @@ def check_revocation(path, token, trust, where):
         paths.append((token.where, token.path))
         at = tsp.TSTInfo.load(token.content)["gen_time"].native
     try:
-        judge_revocation([(what, loaded(members, what)) for what, members in paths], at,
-                         trust.crlfile)
+        judge_revocation(paths, at, trust.crlfile)
     except Refused as refusal:
         raise Differs(str(refusal)) from None
 

@@ -15,6 +15,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 from unittest import mock
@@ -379,7 +380,9 @@ class SigningTest(UpdaterTestCase):
             pins.write(f"# The throwaway signer\n{cls.fingerprint[:2].upper()}:"
                        f"{cls.fingerprint[2:]}\n")
             pins.writelines(f"{cls.pki.fingerprint(name)}\n" for name in (
-                "explicit", "listed", "silent", "early", "late", "retired", "enciphering"))
+                "explicit", "listed", "silent", "early", "late", "retired", "enciphering",
+                "customer", "slow", "fallback", "moved", "reasons", "compromised", "forged",
+                "partitioned", "between", "endless"))
         # The trust of a user's check, which the package step judges its signatures with.
         cls.enterClassContext(mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=cls.pins,
                                               ARGB_RELEASE_CAFILE=cls.cafile,
@@ -427,6 +430,7 @@ class SigningTest(UpdaterTestCase):
         rebuilt, folder = self.rebuilt, lambda name: os.path.join(self.folder, name)
         release_zip = os.path.basename(PACKAGE)
         authority = self.enterContext(serve_timestamps(self.pki))
+        revoked_authority = self.enterContext(serve_timestamps(self.pki, signer="revoked-tsa"))
         # The forger's zip writer gives the package's bytes unless told otherwise.
         self.assertEqual(rewritten()(read(PACKAGE)), read(PACKAGE))
         sign = ("sign", "-pass", "right", "-h", "sha256", "-pkcs12")
@@ -500,6 +504,8 @@ class SigningTest(UpdaterTestCase):
                                   2026, 1, 1, tzinfo=datetime.timezone.utc)})},
             "signature_algorithm": {"algorithm": "sha256_rsa"}, "signature": bytes(256)})})
         offline = {"ARGB_RELEASE_CRLFILE": self.pki.path("lists")}
+        def offline_with(name):
+            return lambda _: {"ARGB_RELEASE_CRLFILE": self.pki.path(name)}
         latin1_pins = os.path.join(self.folder, "latin-1 pins")
         with open(latin1_pins, "wb") as file:
             file.write(b"\xe9\n")
@@ -528,6 +534,16 @@ class SigningTest(UpdaterTestCase):
 
         def program(change):
             return zipped(rewritten(**{PROGRAM: change}))
+
+        def by(name, *more):  # signed by the leaf `name`
+            return program(osslsigncode(*sign, folder(f"{name}.p12"), *more))
+
+        def revoked_after_signing(release):
+            by("between", "-ts", authority)(release)
+            self.pki.revocation_list("intermediate", [("between", datetime.datetime.now(
+                datetime.timezone.utc).replace(microsecond=0) + datetime.timedelta(seconds=2))],
+                "between")
+            time.sleep(3)  # so that it is revoked before now, after the time-stamp
 
         def setting(field, value=b"\xfe\xca\x04\x00mine"):
             return lambda _, entry: setattr(entry, field, value)
@@ -622,6 +638,20 @@ class SigningTest(UpdaterTestCase):
                  "/CN=Signer revoked a day before now is revoked since"),
                 ("a silent list server", program(osslsigncode(*sign, folder("silent.p12"))),
                  f"server 127.0.0.1:{self.pki.silent.getsockname()[1]} gave no list within"),
+                ("a silent list server first", by("fallback"), both_by("Signer listed first")),
+                ("a list server slow for each list", by("slow"), "gave no list within the 3 s"),
+                ("an endless list", by("endless"), "sends more than 16777216 bytes"),
+                ("a list behind a redirect", by("moved"), both_by("Signer whose list has moved")),
+                ("a list its issuer did not sign", by("forged"), "forged.crl serves no complete"),
+                ("a partitioned list", by("partitioned"), "partitioned.crl serves no complete"),
+                ("a list point of some reasons", by("reasons"), "list only for some reasons"),
+                ("a usage python3-cryptography cannot read", by("customer"), both_by("Signer of")),
+                ("time-stamped, key compromised before", by("compromised", "-ts", authority),
+                 "its key compromised since"),
+                ("time-stamped, revoked between the time-stamp and now", revoked_after_signing,
+                 both_by("Signer of between lists")),
+                ("time-stamped by a revoked authority", by("signer", "-ts", revoked_authority),
+                 "its time-stamp: /CN=Revoked time-stamps is revoked since"),
                 ("the root carried too", program(signature_edited(lambda data, _: {
                     "certificates": [*data["certificates"], self.pki.choice("root")]})),
                  both),
@@ -672,6 +702,11 @@ class SigningTest(UpdaterTestCase):
                 ("time-stamped, certificates in another order", program(signature_edited(
                     reordered)), both),
                 ("time-stamped offline", lambda _: offline, both),
+                ("time-stamped offline, a list missing", offline_with("code-lists"),
+                 "holds no complete revocation list of /CN=Throwaway Time-Stamp CA"),
+                ("time-stamped offline, an expired list beside", offline_with("expired-lists"), both),
+                ("time-stamped offline, a file too large", offline_with("oversized-lists"),
+                 "more than the 16777216 bytes a revocation list file may have"),
                 ("time-stamped, token: two that sign each other", token(setter("certificates", [
                     tsa, *cross])), "its time-stamp carries the certificate of /CN=Cross"),
                 ("time-stamped, token: an attribute certificate", with_attribute, f"{signed}"
