@@ -14,7 +14,6 @@ namespace {
 
 TEST(WindowsConsoleRulesTest, AKeyTakesASecondCodeOnlyWhenItIsAlreadyThereAndIsNeverMadeUp) {
   constexpr int kFailedRead = 0x1000;  // _getch's -1 with the console read's error left behind
-  constexpr int kEnded = Console::kInputEnded;
   struct Case {
     std::deque<int> waiting;  // the codes the console holds when the key is read
     int key;
@@ -32,10 +31,9 @@ TEST(WindowsConsoleRulesTest, AKeyTakesASecondCodeOnlyWhenItIsAlreadyThereAndIsN
                         {{0xFF, 'y'}, 0xFF, 1},  // 'ÿ' from Windows' own
                         // No key: read again, up to an end, which also comes from a console gone.
                         {{kFailedRead, 'y'}, 'y', 2},
-                        {{0x00}, kEnded, 1 + kFailedReadsBeforeEnd},
-                        {{kFailedRead, kFailedRead, kFailedRead, 'y'}, kEnded, 3},
-                        {{kFailedRead, 'y'}, kEnded, 1, false},
-                        {{-1, 'y'}, kEnded, 1, false}};
+                        {{0x00}, Console::kInputEnded, 1 + kFailedReadsBeforeEnd},
+                        {{kFailedRead, kFailedRead, kFailedRead, 'y'}, Console::kInputEnded, 3},
+                        {{-1, 'y'}, Console::kInputEnded, 1, false}};
   for (const Case& c : cases) {
     std::deque<int> codes = c.waiting;
     std::size_t reads = 0;
@@ -46,11 +44,9 @@ TEST(WindowsConsoleRulesTest, AKeyTakesASecondCodeOnlyWhenItIsAlreadyThereAndIsN
       if (!codes.empty()) codes.pop_front();
       return code == kFailedRead ? ConsoleRead{-1, 6} : ConsoleRead{code, 0};
     };
+    const auto codeWaiting = [&codes] { return !codes.empty(); };
     const auto inputThere = [&c] { return c.inputThere; };
-    EXPECT_EQ(readKeyPress(
-                  readCode, [&codes] { return !codes.empty(); }, inputThere),
-              c.key)
-        << "first code " << c.waiting.front();
+    EXPECT_EQ(readKeyPress(readCode, codeWaiting, inputThere), c.key);
     EXPECT_EQ(reads, c.reads) << "first code " << c.waiting.front();
   }
 }

@@ -104,25 +104,22 @@ class WineDialogueTest(UpdaterTestCase):
 
     def test_answers_that_do_not_update(self):
         # Enter counts as an invalid answer and is echoed as the raw CR it reads as. 'ÿ' is 0xFF
-        # in code page 1252, which Wine's C runtime hands on as -1: still one key, no ending. A
-        # terminal gone (no key) fails Wine's console reads, which _getch gives as -1 too: no
-        # key is echoed and the closing prompt ends at once.
+        # in code page 1252, which Wine's C runtime hands on as -1: still one key, no ending.
         in_1252 = {"command": ["chcp", "1252", ">", "nul", "&", UPDATER],
                    "env": {"LANG": "C.UTF-8"}}  # the terminal's keys as Wine's console reads them
         for key, typed, verdict, code, settings in (
                 ("n", "n", "Exiting...", 0, {}), ("q", "q", "Invalid input. Exiting...", 1, {}),
                 ("\r", "\r", "Invalid input. Exiting...", 1, {}),
                 ("\xff", "\xc3\xbf", "Invalid input. Exiting...", 1, in_1252),
-                ("", None, "Invalid input. Exiting...", 1, {})):
+                ("", "", "Invalid input. Exiting...", 1, {})):  # the terminal gone: -1 too, no key
             with self.subTest(key=key):
-                run = self.start(label=f"-{ord(key)}" if key else "-hung-up", **settings)
-                if typed is None:
-                    run.hang_up(after=CONFIRMATION)
-                else:
-                    run.type_key(typed, after=CONFIRMATION)
+                run = self.answer(typed, label=f"-{ord(key or '-')}", **settings)
+                if key:
                     run.type_key(" ", after=CLOSING_PROMPT)
+                else:
+                    run.hang_up()
                 pressed = f"You pressed the '{key}' key.\n" if key else ""
-                self.assertRun(run, READ_AS_05 + CONFIRMATION + pressed + verdict + "\n" +
+                self.assertRun(run, READ_AS_05 + CONFIRMATION + pressed + f"{verdict}\n" +
                                CLOSING_PROMPT, code)
 
     def test_an_arrow_key_answers_with_its_first_code_only(self):

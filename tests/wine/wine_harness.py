@@ -327,16 +327,6 @@ class WineRun:
 
     def type_key(self, keys, after, timeout=30.0):
         """Types `keys` once the output shows `after` (a console text, line ends as "\\n")."""
-        self._wait_for_key_read(after, timeout)
-        os.write(self.master, keys.encode("latin-1"))
-
-    def hang_up(self, after):
-        """Closes the terminal once the output shows `after` and a key read waits on it, as a
-        terminal that goes away under the program."""
-        self._wait_for_key_read(after, 30.0)
-        self._close_terminal()
-
-    def _wait_for_key_read(self, after, timeout):
         wanted = crlf(after)
         deadline = time.monotonic() + timeout
         while wanted not in self.output() or not self._reads_single_keys():
@@ -352,6 +342,7 @@ class WineRun:
                 raise AssertionError(f"timed out waiting for {wanted!r} and a key read; "
                                      f"output: {self.output()!r}")
             time.sleep(0.01)
+        os.write(self.master, keys.encode("latin-1"))
 
     def still_running(self, after, seconds=0.5):
         """Whether the program, once the output shows `after`, is still running `seconds` later
@@ -384,6 +375,10 @@ class WineRun:
         """Ctrl+C: Wine hands a console's Ctrl+C to each of its processes as a SIGINT, which the
         process turns into a call of its console control handlers."""
         os.kill(self.process.pid, signal.SIGINT)
+
+    def hang_up(self):
+        """Closes the terminal under the program, as a terminal that goes away."""
+        self._close_terminal()
 
     def kill(self):
         if self.process.poll() is None:
