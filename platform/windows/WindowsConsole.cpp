@@ -2,6 +2,7 @@
 
 #include <conio.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <ostream>
@@ -36,7 +37,20 @@ bool isConsole(DWORD standardHandle) {
 }  // namespace
 
 int WindowsConsole::readKey() {
-  return readKeyPress([] { return ::_getch(); }, [] { return ::_kbhit() != 0; });
+  const auto readCode = [] {
+    // _getch leaves the error of a failed console read; one from before must not look like it.
+    ::SetLastError(ERROR_SUCCESS);
+    const int code = ::_getch();
+    return ConsoleRead{code, static_cast<std::uint32_t>(::GetLastError())};
+  };
+  const auto inputThere = [] {
+    const ConsoleInput console;
+    DWORD events = 0;
+    return console.handle() != nullptr &&
+           ::GetNumberOfConsoleInputEvents(console.handle(), &events) != 0;
+  };
+  return readKeyPress(
+      readCode, [] { return ::_kbhit() != 0; }, inputThere);
 }
 
 void WindowsConsole::discardTypedAhead() {

@@ -12,11 +12,13 @@
 namespace argb::platform {
 namespace {
 
-TEST(WindowsConsoleRulesTest, AKeyTakesASecondCodeOnlyWhenItIsAlreadyThere) {
+TEST(WindowsConsoleRulesTest, AKeyTakesASecondCodeOnlyWhenItIsAlreadyThereAndIsNeverMadeUp) {
+  constexpr int kFailedRead = 0x1000;  // _getch's -1 with the console read's error left behind
   struct Case {
     std::deque<int> waiting;  // the codes the console holds when the key is read
     int key;
     std::size_t reads;
+    bool inputThere = true;
   };
   const Case cases[] = {{{0xE0, 0x48}, 0xE0, 2},
                         {{0x00, 0x3B}, 0x00, 2},
@@ -25,18 +27,26 @@ TEST(WindowsConsoleRulesTest, AKeyTakesASecondCodeOnlyWhenItIsAlreadyThere) {
                         {{'y', 0xE0, 0x48}, 'y', 1},
                         // From a C runtime that sign-extends: a cursor key, and 'ÿ' (not an end).
                         {{-32, 0x48}, 0xE0, 2},
-                        {{-1, 'y'}, 0xFF, 1}};
+                        {{-1, 'y'}, 0xFF, 1},
+                        {{0xFF, 'y'}, 0xFF, 1},  // 'ÿ' from Windows' own
+                        // No key: read again, up to an end, which also comes from a console gone.
+                        {{kFailedRead, 'y'}, 'y', 2},
+                        {{0x00}, Console::kInputEnded, 1 + kFailedReadsBeforeEnd},
+                        {{kFailedRead, kFailedRead, kFailedRead, 'y'}, Console::kInputEnded, 3},
+                        {{-1, 'y'}, Console::kInputEnded, 1, false}};
   for (const Case& c : cases) {
     std::deque<int> codes = c.waiting;
     std::size_t reads = 0;
-    // A read with nothing there would wait for the next key press.
+    // A read with nothing there would wait for the next key press, here one that fails.
     const auto readCode = [&] {
       ++reads;
-      const int code = codes.empty() ? -1 : codes.front();
+      const int code = codes.empty() ? kFailedRead : codes.front();
       if (!codes.empty()) codes.pop_front();
-      return code;
+      return code == kFailedRead ? ConsoleRead{-1, 6} : ConsoleRead{code, 0};
     };
-    EXPECT_EQ(readKeyPress(readCode, [&codes] { return !codes.empty(); }), c.key);
+    const auto codeWaiting = [&codes] { return !codes.empty(); };
+    const auto inputThere = [&c] { return c.inputThere; };
+    EXPECT_EQ(readKeyPress(readCode, codeWaiting, inputThere), c.key);
     EXPECT_EQ(reads, c.reads) << "first code " << c.waiting.front();
   }
 }

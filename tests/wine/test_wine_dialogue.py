@@ -110,12 +110,17 @@ class WineDialogueTest(UpdaterTestCase):
         for key, typed, verdict, code, settings in (
                 ("n", "n", "Exiting...", 0, {}), ("q", "q", "Invalid input. Exiting...", 1, {}),
                 ("\r", "\r", "Invalid input. Exiting...", 1, {}),
-                ("\xff", "\xc3\xbf", "Invalid input. Exiting...", 1, in_1252)):
+                ("\xff", "\xc3\xbf", "Invalid input. Exiting...", 1, in_1252),
+                ("", "", "Invalid input. Exiting...", 1, {})):  # the terminal gone: -1 too, no key
             with self.subTest(key=key):
-                run = self.answer(typed, label=f"-{ord(key)}", **settings)
-                run.type_key(" ", after=CLOSING_PROMPT)
-                self.assertRun(run, READ_AS_05 + CONFIRMATION +
-                               f"You pressed the '{key}' key.\n{verdict}\n" + CLOSING_PROMPT, code)
+                run = self.answer(typed, label=f"-{ord(key or '-')}", **settings)
+                if key:
+                    run.type_key(" ", after=CLOSING_PROMPT)
+                else:
+                    run.hang_up()
+                pressed = f"You pressed the '{key}' key.\n" if key else ""
+                self.assertRun(run, READ_AS_05 + CONFIRMATION + pressed + f"{verdict}\n" +
+                               CLOSING_PROMPT, code)
 
     def test_an_arrow_key_answers_with_its_first_code_only(self):
         # Windows reads a cursor key as 224 and then its scan code: the answer takes both, so the

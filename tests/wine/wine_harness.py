@@ -376,6 +376,10 @@ class WineRun:
         process turns into a call of its console control handlers."""
         os.kill(self.process.pid, signal.SIGINT)
 
+    def hang_up(self):
+        """Closes the terminal under the program, as a terminal that goes away."""
+        self._close_terminal()
+
     def kill(self):
         if self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGKILL)
