@@ -649,7 +649,8 @@ class SigningTest(UpdaterTestCase):
                 ("time-stamped, key compromised before", by("compromised", "-ts", authority),
                  "its key compromised since"),
                 ("time-stamped, revoked between the time-stamp and now", revoked_after_signing,
-                 both_by("Signer of between lists")),
+                 f"{signed}{FIELD_CHECK_ZIP} signed by {stamped}; {release_zip} signed by "
+                 f"/CN=Signer of between"),
                 ("time-stamped by a revoked authority", by("signer", "-ts", revoked_authority),
                  "its time-stamp: /CN=Revoked time-stamps is revoked since"),
                 ("the root carried too", program(signature_edited(lambda data, _: {
