@@ -10,6 +10,7 @@ output on the terminal, where the escape sequences are undone, for what a consol
 """
 
 import atexit
+import functools
 import os
 import pty
 import re
@@ -49,6 +50,8 @@ WINDOWS_VERSIONS = {"win10": "Microsoft Windows 10.", "win7": "Microsoft Windows
 SERVER_IDLE_SECONDS = 30
 # No Mono or Gecko install prompts, no menu entries for the host desktop.
 DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+# What Wine writes when it ends before the program starts, as under load (see docs/windows.md).
+WINE_NOT_STARTED = "failed to map the shared user data"
 UPDATER_NAME = "argb-fw-updater.exe"
 # Modules whose calls on to other modules a call trace leaves out, so it shows the program's own.
 SYSTEM_CALLERS = ("kernel32", "kernelbase", "msvcrt", "ucrtbase")
@@ -293,12 +296,26 @@ class WineRun:
             self.screen = b""
         command = [program] if isinstance(program, str) else list(program)  # with its arguments
         argv = ["wine", "cmd", "/c", *command] if from_shell else ["wine", *command]
-        with open(self.output_path, "wb") as output, open(self.errors_path, "wb") as errors:
-            self.process = subprocess.Popen(
-                argv, stdin=self.slave, stdout=self.slave if output_on_terminal else output,
-                stderr=errors, cwd=cwd or prefix.work_dir, env=prefix.environment(**(env or {})),
-                start_new_session=True)
+        self.start = functools.partial(
+            subprocess.Popen, argv, stdin=self.slave, cwd=cwd or prefix.work_dir,
+            env=prefix.environment(**(env or {})), start_new_session=True)
+        self.restarted = False
+        self._start()
+
+    def _start(self, errors_mode="wb"):
+        with open(self.output_path, "wb") as output, open(self.errors_path, errors_mode) as errors:
+            self.process = self.start(stdout=self.slave if self.screen is not None else output,
+                                      stderr=errors)
         self.started = time.monotonic()
+
+    def _restarted(self):
+        """Starts the run once more where Wine ended before the program began (it could not place
+        its shared page, which a loaded machine makes more likely): nothing ran, nothing was read."""
+        if self.restarted or self.output() or WINE_NOT_STARTED not in self.errors():
+            return False
+        self.restarted = True
+        self._start(errors_mode="ab")  # Wine's words kept, for the record
+        return True
 
     def output(self):
         if self.screen is None:
@@ -330,7 +347,7 @@ class WineRun:
         wanted = crlf(after)
         deadline = time.monotonic() + timeout
         while wanted not in self.output() or not self._reads_single_keys():
-            if self.process.poll() is not None:
+            if self.process.poll() is not None and not self._restarted():
                 # What it wrote last is still in the terminal, gone once that is closed.
                 output = self.output()
                 self._close_terminal()
@@ -362,6 +379,8 @@ class WineRun:
         """
         try:
             self.process.wait(timeout=timeout)
+            if self._restarted():
+                self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.kill()
             raise AssertionError(f"still running after {timeout} s (waiting for a key?); "
