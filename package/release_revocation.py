@@ -18,6 +18,8 @@ from asn1crypto import core, x509
 from cryptography import exceptions, x509 as keys
 from cryptography.hazmat.primitives import serialization
 
+from release_names import subject as name
+
 # The fetching and judging of all the lists of one check together end within this many seconds,
 # whatever the servers send and the lists hold.
 FETCH_DEADLINE = 30
@@ -45,13 +47,6 @@ READING_FAULTS = (ValueError, TypeError, KeyError, IndexError, AttributeError, O
 
 class Refused(Exception):
     pass
-
-
-def name(certificate):
-    # Named as the check's other lines name certificates; imported here, as that module imports
-    # this one.
-    from release_signature import subject
-    return subject(certificate)
 
 
 def needed(certificate, oid):
@@ -117,6 +112,10 @@ def lists_in(data):
     return list(found.values())
 
 
+def server_of(url):
+    return (urllib.parse.urlsplit(url).netloc or url)[:80]
+
+
 class Fetcher:
     """http GETs of the distribution points, all ended by one deadline."""
 
@@ -129,7 +128,7 @@ class Fetcher:
             self.opener.add_handler(handler())
 
     def get(self, point, answers):
-        url, server = point, (urllib.parse.urlsplit(point).netloc or point)[:80]
+        url, server = point, server_of(point)
         try:
             for _ in range(REDIRECTS_CAP + 1):
                 try:
@@ -177,7 +176,7 @@ class Fetcher:
             try:
                 url, answer = answers.get(timeout=max(self.deadline - time.monotonic(), 0))
             except queue.Empty:
-                server = (urllib.parse.urlsplit(waiting[0]).netloc or waiting[0])[:80]
+                server = server_of(waiting[0])
                 raise Refused(f"the revocation list server {server} gave no list within the "
                               f"{FETCH_DEADLINE} s all fetches have") from None
             waiting.remove(url)

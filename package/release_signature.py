@@ -19,6 +19,7 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 
 from release_inputs import TRUST_VARIABLES, contents, with_checksum
+from release_names import shortened, subject, written
 from release_revocation import Refused, judge_revocation, lists_in
 
 # The SHA-256 fingerprints of the maker's signing certificates; ARGB_RELEASE_SIGNERS names another
@@ -52,8 +53,6 @@ SIGNATURE_CAP = 2 * MAX_CERTIFICATES * CERTIFICATE_CAP + ATTRIBUTE_CERTIFICATE_C
 OSSLSIGNCODE_TIMEOUT = 60
 # The system's bundle, which osslsigncode trusts when no CA file is named.
 SYSTEM_CA_FILE = "/etc/ssl/certs/ca-certificates.crt"
-# A name quoted from a release in a refusal line is cut to this many characters.
-NAME_CAP = 80
 # An entry of a PE's attribute certificate table (WIN_CERTIFICATE): dwLength, wRevision and
 # wCertificateType, then its bytes; each entry starts on a multiple of 8 bytes.
 CERTIFICATE_ENTRY = struct.Struct("<IHH")
@@ -68,10 +67,6 @@ class Differs(Exception):
 
 class NotPinned(Differs):
     """A signature by a certificate that the pins file lacks, which its maker can still pin."""
-
-
-def shortened(name):
-    return name if len(name) <= NAME_CAP else name[:NAME_CAP - 3] + "..."
 
 
 # What each file of the user's trust is, and the PEM blocks it must hold.
@@ -149,25 +144,6 @@ def reason(result):
     if errors:
         return ": ".join(part for part in errors[-1].groups() if part)
     return told[0] if told else "osslsigncode gives no reason"
-
-
-def subject(certificate):
-    """The certificate's subject as OpenSSL's compat form writes it, e.g. /CN=name."""
-    return written(certificate.subject)
-
-
-def written(name):
-    """A name as OpenSSL's compat form writes it."""
-    try:
-        parts = [f"{attribute['type'].native}={str(attribute['value'].native)}"
-                 for rdn in name.chosen for attribute in rdn]
-    except (ValueError, TypeError, KeyError):
-        return "(an unreadable name)"
-    short = {"common_name": "CN", "organization_name": "O", "country_name": "C",
-             "organizational_unit_name": "OU", "locality_name": "L",
-             "state_or_province_name": "ST"}
-    return shortened("".join("/" + short.get(name, name) + "=" + value
-                             for name, _, value in (part.partition("=") for part in parts)))
 
 
 def fingerprint(certificate):

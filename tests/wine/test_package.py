@@ -125,13 +125,6 @@ def osslsigncode(*argv):
     return change
 
 
-def signed_twice(program):
-    """The certificate table's entry twice, the table's size to match: two signatures."""
-    directory, table = certificate_table(program)
-    return program[:directory + 4] + struct.pack("<I", 2 * (len(program) - table)) + program[
-        directory + 8:] + program[table:]
-
-
 def signature_edited(edit):
     """A change of a signed program: edit(SignedData, SignerInfo) gives fields of its signature."""
     def change(program):
@@ -381,7 +374,7 @@ class SigningTest(UpdaterTestCase):
                        f"{cls.fingerprint[2:]}\n")
             pins.writelines(f"{cls.pki.fingerprint(name)}\n" for name in (
                 "explicit", "listed", "silent", "early", "late", "retired", "enciphering",
-                "customer", "slow", "fallback", "moved", "reasons", "compromised", "forged",
+                "slow", "fallback", "moved", "reasons", "compromised", "forged",
                 "partitioned", "between", "endless"))
         # The trust of a user's check, which the package step judges its signatures with.
         cls.enterClassContext(mock.patch.dict(os.environ, ARGB_RELEASE_SIGNERS=cls.pins,
@@ -596,7 +589,6 @@ class SigningTest(UpdaterTestCase):
                  "nested second signature"),
                 ("unauthenticated blob", program(osslsigncode("add", "-addUnauthenticatedBlob")),
                  "unauthenticated attribute"),
-                ("two signatures", program(signed_twice), "carries 2 signatures; a release carries"),
                 ("the intermediate as an attribute certificate", program(lambda data: data.replace(
                     intermediate.dump(), b"\xa2" + intermediate.dump()[1:])),
                  "signature carries an attribute certificate outside its time-stamp"),
@@ -645,7 +637,6 @@ class SigningTest(UpdaterTestCase):
                 ("a list its issuer did not sign", by("forged"), "forged.crl serves no complete"),
                 ("a partitioned list", by("partitioned"), "partitioned.crl serves no complete"),
                 ("a list point of some reasons", by("reasons"), "list only for some reasons"),
-                ("a usage python3-cryptography cannot read", by("customer"), both_by("Signer of")),
                 ("time-stamped, key compromised before", by("compromised", "-ts", authority),
                  "its key compromised since"),
                 ("time-stamped, revoked between the time-stamp and now", revoked_after_signing,

@@ -146,7 +146,7 @@ def release_pki(folder):
     intermediate; "twin" with the signer's serial under an intermediate whose name is the first
     one's in capitals (OpenSSL matches names regardless of case); "listed", which names a revocation
     list nobody serves, "silent" one that a server never answers; "early", "late", "retired",
-    "enciphering", "customer", "slow", "fallback", "moved", "reasons", "compromised" and those of
+    "enciphering", "slow", "fallback", "moved", "reasons", "compromised" and those of
     the lists they name as their subjects say; "tsa" and "revoked-tsa" under the time-stamp
     intermediate; "cross-a" and "cross-b", which sign each other; "lists", every list, and the other
     offline files below. CA files: "trusted" (the code root), "tsa-trusted" (the time-stamp root)."""
@@ -171,7 +171,6 @@ def release_pki(folder):
             ("late", "Signer revoked an hour after now", "intermediate", in_list),
             ("retired", "Signer under a CA that its root revoked", "retired-intermediate", []),
             ("enciphering", "Signer whose key may only encipher", "intermediate", []),
-            ("customer", "Signer of a customer's usage", "intermediate", in_list),
             ("slow", "Slowly listed signer", "slow-intermediate", listed_at(
                 f"{lists}/slow/slow-intermediate.crl")),
             ("fallback", "Signer listed first where no one answers", "intermediate", listed_at(
@@ -187,11 +186,9 @@ def release_pki(folder):
             *((name, f"Signer of {name} lists", "intermediate", listed_at(f"{lists}/{name}.crl"))
               for name in ("forged", "partitioned", "between", "endless")),
             ("compromised", "Signer whose key was compromised", "intermediate", in_list)):
-        pki.issue(name, subject, issuer, [option.replace(*{
-            "enciphering": ("digitalSignature", "keyEncipherment"),
-            "customer": ("=codeSigning", "=codeSigning,1.3.6.1.4.1.311.97.368317130.201670760."
-                                         "425010060.754072028")}.get(name, ("", "")))
-            for option in CODE_SIGNING + options], chain=[issuer])
+        pki.issue(name, subject, issuer, [option.replace("digitalSignature", "keyEncipherment") if
+                                          name == "enciphering" else option
+                                          for option in CODE_SIGNING + options], chain=[issuer])
     pki.issue("loosely", "Signer whose key usage, not critical, enciphers", "intermediate", [
         "-addext", "keyUsage=keyEncipherment", *CODE_SIGNING[2:]], chain=["intermediate"])
     # DEFAULT values that DER leaves out: "explicit" encodes `cA FALSE`, its CA `critical FALSE`.
